@@ -1,0 +1,37 @@
+# Entry points: `make demo` and `make check` (see README.md).
+BUILD        ?= build
+ASAN_BUILD   ?= build-asan
+JOBS         ?= $(shell nproc 2>/dev/null || echo 2)
+CMAKE_FLAGS  ?=
+DEMO_DIR     ?= demo-output
+
+.PHONY: all deps build demo check test test-asan clean
+
+all: build
+
+deps:
+	@sh tools/ensure-deps.sh python3
+
+build: deps
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release $(CMAKE_FLAGS) >/dev/null
+	cmake --build $(BUILD) -j $(JOBS)
+
+# Converts every bundled example into $(DEMO_DIR)/ and lists what it wrote.
+demo: build
+	@sh tools/demo.sh $(BUILD)/l2xml2ascii examples $(DEMO_DIR)
+
+test: build
+	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+# The whole suite again on a build with AddressSanitizer and
+# UndefinedBehaviorSanitizer; any report fails it.
+test-asan: deps
+	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DL2_SANITIZE=ON $(CMAKE_FLAGS) >/dev/null
+	cmake --build $(ASAN_BUILD) -j $(JOBS)
+	cd $(ASAN_BUILD) && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
+	    UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 ctest --output-on-failure -j $(JOBS)
+
+check: test test-asan
+
+clean:
+	rm -rf $(BUILD) $(ASAN_BUILD) $(DEMO_DIR)

@@ -1,0 +1,122 @@
+// Base64 codec (RFC 4648 alphabet, "=" as pad character).
+//
+// Decoding is lenient: "=" stands for the value 0 wherever it stands, and
+// every other character outside the alphabet (line breaks, blanks, tabs, bytes
+// above 127) is skipped, so wrapped and indented text decodes like the same
+// text on one line.
+#include "l2xml2ascii.h"
+
+#include <cstdlib>
+
+namespace {
+
+const char encoding_table[] =
+    "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+
+// Pad characters the encoder appends for an input length modulo 3.
+const int32_t mod_table[] = {0, 2, 1};
+
+// Reverse table, built on first use: the value 0..63 of an alphabet
+// character, kPad for "=", kSkip for everything else.
+signed char* decoding_table = nullptr;
+
+constexpr signed char kSkip = -1;
+constexpr signed char kPad = -2;
+
+}  // namespace
+
+void base64_build_decoding_table()
+{
+    signed char* table = static_cast<signed char*>(std::malloc(256));
+    if (table == nullptr)
+        return;
+    for (int c = 0; c < 256; ++c)
+        table[c] = kSkip;
+    for (int v = 0; v < 64; ++v)
+        table[static_cast<unsigned char>(encoding_table[v])] = static_cast<signed char>(v);
+    table[static_cast<unsigned char>('=')] = kPad;
+    std::free(decoding_table);
+    decoding_table = table;
+}
+
+void base64_cleanup()
+{
+    std::free(decoding_table);
+    decoding_table = nullptr;
+}
+
+unsigned char* base64_decode_counting_pads(const char* data, int32_t input_length,
+                                           int32_t* output_length, int32_t* last_group_pads)
+{
+    *output_length = 0;
+    *last_group_pads = 0;
+    if (decoding_table == nullptr)
+        base64_build_decoding_table();
+    const std::size_t length = input_length > 0 ? static_cast<std::size_t>(input_length) : 0;
+    // Three bytes per four characters, and the closing NUL.
+    unsigned char* decoded = static_cast<unsigned char*>(std::malloc(3 * (length / 4) + 1));
+    if (decoded == nullptr || decoding_table == nullptr) {
+        std::free(decoded);
+        return nullptr;
+    }
+
+    std::size_t out = 0;
+    uint32_t group = 0;     // the values of the group's characters so far
+    int in_group = 0;       // characters of the current group
+    int32_t group_pads = 0; // "=" among them
+    for (std::size_t i = 0; i < length; ++i) {
+        const signed char value = decoding_table[static_cast<unsigned char>(data[i])];
+        if (value == kSkip)
+            continue;
+        if (value == kPad) {
+            group <<= 6;
+            ++group_pads;
+        } else {
+            group = (group << 6) | static_cast<uint32_t>(value);
+        }
+        if (++in_group == 4) {
+            decoded[out++] = static_cast<unsigned char>(group >> 16);
+            decoded[out++] = static_cast<unsigned char>(group >> 8);
+            decoded[out++] = static_cast<unsigned char>(group);
+            *last_group_pads = group_pads;
+            group = 0;
+            in_group = 0;
+            group_pads = 0;
+        }
+    }
+    decoded[out] = '\0';
+    *output_length = static_cast<int32_t>(out + 1);
+    return decoded;
+}
+
+unsigned char* base64_decode(const char* data, int32_t input_length, int32_t* output_length)
+{
+    int32_t pads = 0;
+    return base64_decode_counting_pads(data, input_length, output_length, &pads);
+}
+
+char* base64_encode(const unsigned char* data, int32_t input_length, int32_t* output_length)
+{
+    const std::size_t length = input_length > 0 ? static_cast<std::size_t>(input_length) : 0;
+    const std::size_t text_length = 4 * ((length + 2) / 3);
+    *output_length = static_cast<int32_t>(text_length);
+    char* text = static_cast<char*>(std::malloc(text_length + 1));
+    if (text == nullptr)
+        return nullptr;
+
+    std::size_t out = 0;
+    for (std::size_t i = 0; i < length; i += 3) {
+        const uint32_t b1 = data[i];
+        const uint32_t b2 = i + 1 < length ? data[i + 1] : 0;
+        const uint32_t b3 = i + 2 < length ? data[i + 2] : 0;
+        const uint32_t v = (b1 << 16) | (b2 << 8) | b3;
+        text[out++] = encoding_table[(v >> 18) & 0x3F];
+        text[out++] = encoding_table[(v >> 12) & 0x3F];
+        text[out++] = encoding_table[(v >> 6) & 0x3F];
+        text[out++] = encoding_table[v & 0x3F];
+    }
+    for (int32_t i = 0; i < mod_table[length % 3]; ++i)
+        text[text_length - 1 - i] = '=';
+    text[text_length] = '\0';
+    return text;
+}

@@ -1,0 +1,506 @@
+// Product records: one global record per product type, its reset, the setters
+// that take element text under a tag path, and the writer that prints one
+// table line; the embedded-document path; the header epoch record.
+#include "l2xml2ascii.h"
+
+#include <algorithm>
+#include <cstdarg>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <memory>
+#include <vector>
+
+EGG_NOM_2_record EGG_NOM_2_data;
+SST_PCV_2_record SST_PCV_2_data;
+SST_PKI_2_record SST_PKI_2_data;
+SST_PRD_2_record SST_PRD_2_data;
+SST_PRM_2_record SST_PRM_2_data;
+SST_PRP_2_record SST_PRP_2_data;
+HDR_SST_PRM_2_record HDR_SST_PRM_2_data;
+
+namespace {
+
+// Fill value of a floating-point field not set since the last reset; the
+// positive quiet NaN, so that it prints as "nan".
+constexpr double kUnset = std::numeric_limits<double>::quiet_NaN();
+
+constexpr int32_t kUnsetIndex = -999999;  // covariance row or column not given
+constexpr int16_t kUnsetFlag = -1;        // gravity-gradient flag not given
+
+// Prints one table line to `out`, or says that the file is not open.
+void write_line(OutputFile& out, const char* format, ...) __attribute__((format(printf, 2, 3)));
+
+void write_line(OutputFile& out, const char* format, ...)
+{
+    if (!out.is_open()) {
+        std::puts("TAIHEN: output file is not open!");
+        return;
+    }
+    char line[1024];
+    va_list args;
+    va_start(args, format);
+    va_list again;
+    va_copy(again, args);
+    const int length = std::vsnprintf(line, sizeof line, format, args);
+    va_end(args);
+    if (length < 0) {
+        va_end(again);
+        return;
+    }
+    if (static_cast<std::size_t>(length) < sizeof line) {
+        out.write(line, static_cast<std::size_t>(length));
+    } else {
+        // Huge values in fixed notation make long lines; rare, so allocate.
+        std::string wide(static_cast<std::size_t>(length) + 1, '\0');
+        std::vsnprintf(&wide[0], wide.size(), format, again);
+        out.write(wide.data(), static_cast<std::size_t>(length));
+    }
+    va_end(again);
+}
+
+void fill(double* values, int count)
+{
+    for (int i = 0; i < count; ++i)
+        values[i] = kUnset;
+}
+
+// A double field chosen by the tag path entries from depth 5 downwards.
+struct FieldRoute {
+    int32_t codes[5];     // entries at depths 5, 6, ... that select the field
+    int length;           // how many of them are looked at
+    double* field;
+    bool adds_epoch;      // the header's epoch reference is added on storing
+};
+
+// Stores `text` in the field of the first route the tag path shows.
+void store_routed(const std::vector<FieldRoute>& routes, const TagPath& tags, const char* text)
+{
+    for (const FieldRoute& route : routes) {
+        if (!std::equal(route.codes, route.codes + route.length, tags.begin() + 5))
+            continue;
+        double value = text_to_double(text);
+        if (route.adds_epoch)
+            value += HDR_SST_PRM_2_data.Epoch_Information;
+        *route.field = value;
+        return;
+    }
+}
+
+// Entries of the orbit records' epoch and state elements (codes from depth 5).
+template <typename Record>
+void add_orbit_state_routes(std::vector<FieldRoute>& routes, Record& r)
+{
+    constexpr int32_t kTime = 14, kGps = 9, kStart = 11, kGregorian = 7;
+    double* epoch[] = {&r.year, &r.month, &r.day, &r.hour, &r.minute, &r.second};
+    for (int32_t i = 0; i < 6; ++i)
+        routes.push_back({{kTime, kGps, kStart, kGregorian, i + 1}, 5, epoch[i], false});
+    constexpr int32_t kSatellites = 15, kL15 = 10, kPosition = 12, kClock = 14;
+    routes.push_back({{kSatellites, kL15, kPosition, 8}, 4, &r.x, false});
+    routes.push_back({{kSatellites, kL15, kPosition, 9}, 4, &r.y, false});
+    routes.push_back({{kSatellites, kL15, kPosition, 10}, 4, &r.z, false});
+    routes.push_back({{kSatellites, kL15, kClock}, 3, &r.clock, false});
+}
+
+const std::vector<FieldRoute>& pki_routes()
+{
+    static const std::vector<FieldRoute> routes = [] {
+        std::vector<FieldRoute> r;
+        add_orbit_state_routes(r, SST_PKI_2_data);
+        return r;
+    }();
+    return routes;
+}
+
+const std::vector<FieldRoute>& prd_routes()
+{
+    static const std::vector<FieldRoute> routes = [] {
+        std::vector<FieldRoute> r;
+        add_orbit_state_routes(r, SST_PRD_2_data);
+        constexpr int32_t kSatellites = 15, kL15 = 10, kVelocity = 13, kRate = 15;
+        SST_PRD_2_record& d = SST_PRD_2_data;
+        r.push_back({{kSatellites, kL15, kVelocity, 8}, 4, &d.vx, false});
+        r.push_back({{kSatellites, kL15, kVelocity, 9}, 4, &d.vy, false});
+        r.push_back({{kSatellites, kL15, kVelocity, 10}, 4, &d.vz, false});
+        r.push_back({{kSatellites, kL15, kRate}, 3, &d.clock_change_rate, false});
+        return r;
+    }();
+    return routes;
+}
+
+const std::vector<FieldRoute>& prm_routes()
+{
+    static const std::vector<FieldRoute> routes = [] {
+        constexpr int32_t kTime = 14, kQuaternions = 16, kSinceEpoch = 11, kQ1 = 12;
+        SST_PRM_2_record& d = SST_PRM_2_data;
+        std::vector<FieldRoute> r;
+        r.push_back({{kTime, kSinceEpoch}, 2, &d.time, true});
+        double* q[] = {&d.q1, &d.q2, &d.q3, &d.q4};
+        for (int32_t i = 0; i < 4; ++i) {
+            r.push_back({{kQuaternions, kQ1 + i}, 2, q[i], false});
+            r.push_back({{kTime, kQ1 + i}, 2, q[i], false});
+        }
+        return r;
+    }();
+    return routes;
+}
+
+// ---------------------------------------------------------------------------
+// Gravity-gradient record walk.
+//
+// Each group of fields is reached through a run of tag path entries below
+// GG_time_Record (depth 4 downwards), followed by one entry that picks the
+// group's member.  The walk reports the depth at which the tag path left
+// every group.
+
+enum class GradientField { kTime, kDouble, kFlag };
+
+struct GradientGroup {
+    int32_t path[4];       // entries from depth 4 down to the members' parent
+    int path_length;
+    int32_t first_code;    // code of the first member at the next depth
+    int members;
+    GradientField kind;
+    long double* time;
+    double* values;
+    int16_t* flags;
+};
+
+const std::vector<GradientGroup>& gradient_groups()
+{
+    static const std::vector<GradientGroup> groups = [] {
+        EGG_NOM_2_record& r = EGG_NOM_2_data;
+        using K = GradientField;
+        // Depth-4 groups, depth-5 members, ...; components XX..YZ in order.
+        constexpr int32_t kTimeInfo = 1, kGradients = 2, kSigmas = 3, kFlags = 4,
+                          kCorrections = 5, kQuaternions = 6;
+        constexpr int32_t kTemporal = 8, kCalibration = 9, kTidal = 1, kNonTidal = 2;
+        return std::vector<GradientGroup>{
+            {{kTimeInfo}, 1, 1, 1, K::kTime, &r.gps_time, nullptr, nullptr},
+            {{kGradients}, 1, 2, 6, K::kDouble, nullptr, r.gradients, nullptr},
+            {{kSigmas}, 1, 2, 6, K::kDouble, nullptr, r.sigmas, nullptr},
+            {{kFlags}, 1, 2, 6, K::kFlag, nullptr, nullptr, r.flags},
+            {{kCorrections, kTemporal, kTidal, 1}, 4, 1, 6, K::kDouble, nullptr, r.direct_tides, nullptr},
+            {{kCorrections, kTemporal, kTidal, 2}, 4, 1, 6, K::kDouble, nullptr, r.solid_earth_tides, nullptr},
+            {{kCorrections, kTemporal, kTidal, 3}, 4, 1, 6, K::kDouble, nullptr, r.ocean_tides, nullptr},
+            {{kCorrections, kTemporal, kTidal, 4}, 4, 1, 6, K::kDouble, nullptr, r.pole_tides, nullptr},
+            {{kCorrections, kTemporal, kNonTidal}, 3, 5, 6, K::kDouble, nullptr, r.non_tidal, nullptr},
+            {{kCorrections, kCalibration}, 2, 3, 6, K::kDouble, nullptr, r.calibration, nullptr},
+            {{kQuaternions}, 1, 10, 4, K::kDouble, nullptr, r.quaternions, nullptr},
+        };
+    }();
+    return groups;
+}
+
+void store_gradient_field(const GradientGroup& group, int member, const char* text)
+{
+    switch (group.kind) {
+    case GradientField::kTime:
+        group.time[member] = text_to_double(text);
+        break;
+    case GradientField::kDouble:
+        group.values[member] = text_to_double(text);
+        break;
+    case GradientField::kFlag:
+        // The low 16 bits of the integer, read as a signed 16-bit value.
+        group.flags[member] =
+            static_cast<int16_t>(static_cast<uint16_t>(static_cast<unsigned long>(text_to_long(text))));
+        break;
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Document path helpers.
+
+struct FreeDeleter {
+    void operator()(void* p) const { std::free(p); }
+};
+
+}  // namespace
+
+// ===========================================================================
+// EGG_NOM_2: gravity gradients
+
+void initialize_EGG_NOM_2_data()
+{
+    EGG_NOM_2_record& r = EGG_NOM_2_data;
+    r.gps_time = std::numeric_limits<long double>::quiet_NaN();
+    fill(r.gradients, 6);
+    fill(r.sigmas, 6);
+    for (int16_t& flag : r.flags)
+        flag = kUnsetFlag;
+    fill(r.direct_tides, 6);
+    fill(r.solid_earth_tides, 6);
+    fill(r.ocean_tides, 6);
+    fill(r.pole_tides, 6);
+    fill(r.non_tidal, 6);
+    fill(r.calibration, 6);
+    fill(r.quaternions, 4);
+}
+
+void PutToStruct_EGG_NOM_2(TagPath tags, const char* text)
+{
+    static const int32_t kRecordPath[] = {1, 1, 1, 1};  // Data_Block .. GG_time_Record
+    int level = 0;
+    while (level < 4 && tags[level] == kRecordPath[level])
+        ++level;
+    if (level == 4) {
+        // Deepest depth reached by any group; the walk stops where all left.
+        int deepest = 4;
+        for (const GradientGroup& group : gradient_groups()) {
+            int matched = 0;
+            while (matched < group.path_length && tags[4 + matched] == group.path[matched])
+                ++matched;
+            if (matched == group.path_length) {
+                const int32_t member = tags[4 + matched] - group.first_code;
+                if (member >= 0 && member < group.members) {
+                    store_gradient_field(group, member, text);
+                    return;
+                }
+            }
+            if (4 + matched > deepest)
+                deepest = 4 + matched;
+        }
+        level = deepest;
+    }
+    std::printf("MESSAGE: tag not found --> level %d, tags %d %d %d %d %d %d %d %d\n", level,
+                tags[0], tags[1], tags[2], tags[3], tags[4], tags[5], tags[6], tags[7]);
+}
+
+void OutputToFileASCII_EGG_NOM_2(OutputFile& out)
+{
+    const EGG_NOM_2_record& r = EGG_NOM_2_data;
+    const double* g = r.gradients;
+    const double* s = r.sigmas;
+    const int16_t* f = r.flags;
+    const double* dt = r.direct_tides;
+    const double* se = r.solid_earth_tides;
+    const double* ot = r.ocean_tides;
+    const double* pt = r.pole_tides;
+    const double* nt = r.non_tidal;
+    const double* ca = r.calibration;
+    const double* q = r.quaternions;
+    write_line(out,
+               "%20.9Lf   %15.8e %15.8e %15.8e %15.8e %15.8e %15.8e   %15.8e %15.8e %15.8e "
+               "%15.8e %15.8e %15.8e   %d %d %d %d %d %d   %15.8e %15.8e %15.8e %15.8e %15.8e "
+               "%15.8e   %15.8e %15.8e %15.8e %15.8e %15.8e %15.8e   %15.8e %15.8e %15.8e %15.8e "
+               "%15.8e %15.8e   %15.8e %15.8e %15.8e %15.8e %15.8e %15.8e  %15.8e %15.8e %15.8e "
+               "%15.8e %15.8e %15.8e   %15.8e %15.8e %15.8e %15.8e %15.8e %15.8e   %15.8e %15.8e "
+               "%15.8e %15.8e\n",
+               r.gps_time, g[0], g[1], g[2], g[3], g[4], g[5], s[0], s[1], s[2], s[3], s[4], s[5],
+               f[0], f[1], f[2], f[3], f[4], f[5], dt[0], dt[1], dt[2], dt[3], dt[4], dt[5],
+               se[0], se[1], se[2], se[3], se[4], se[5], ot[0], ot[1], ot[2], ot[3], ot[4], ot[5],
+               pt[0], pt[1], pt[2], pt[3], pt[4], pt[5], nt[0], nt[1], nt[2], nt[3], nt[4], nt[5],
+               ca[0], ca[1], ca[2], ca[3], ca[4], ca[5], q[0], q[1], q[2], q[3]);
+    initialize_EGG_NOM_2_data();
+}
+
+// ===========================================================================
+// SST_PCV_2: covariance matrix elements
+
+void initialize_SST_PCV_2_data()
+{
+    SST_PCV_2_data.row = kUnsetIndex;
+    SST_PCV_2_data.column = kUnsetIndex;
+    SST_PCV_2_data.value = kUnset;
+}
+
+void PutToStruct_SST_PCV_2(TagPath tags, int32_t mode, const char* row_text,
+                           const char* column_text, const char* value_text)
+{
+    // Data_Block, SST_PSO_2, SST_PCV_2, List_of_Covariance_Records,
+    // Covariance_Record, and nothing open inside it.
+    static const int32_t kRecordPath[] = {1, 2, 2, 2, 7, 0};
+    if (!tag_path_shows(tags, kRecordPath))
+        return;
+    // The indices are 32-bit: a wider strtol result keeps its low 32 bits.
+    auto to_index = [](const char* text) {
+        return static_cast<int32_t>(static_cast<uint32_t>(static_cast<unsigned long>(text_to_long(text))));
+    };
+    if (mode == 1) {
+        if (row_text != nullptr)
+            SST_PCV_2_data.row = to_index(row_text);
+        if (column_text != nullptr)
+            SST_PCV_2_data.column = to_index(column_text);
+    } else if (mode == 2) {
+        if (value_text != nullptr)
+            SST_PCV_2_data.value = text_to_double(value_text);
+    }
+}
+
+void OutputToFileASCII_SST_PCV_2(OutputFile& out)
+{
+    write_line(out, "%6d %6d   %14.7e\n", SST_PCV_2_data.row, SST_PCV_2_data.column,
+               SST_PCV_2_data.value);
+    initialize_SST_PCV_2_data();
+}
+
+// ===========================================================================
+// SST_PKI_2 and SST_PRD_2: orbits
+
+void initialize_SST_PKI_2_data()
+{
+    SST_PKI_2_record& r = SST_PKI_2_data;
+    r.year = r.month = r.day = r.hour = r.minute = r.second = kUnset;
+    r.position_factor = 1.0;
+    r.x = r.y = r.z = kUnset;
+    r.clock = kUnset;
+}
+
+void initialize_SST_PRD_2_data()
+{
+    SST_PRD_2_record& r = SST_PRD_2_data;
+    r.year = r.month = r.day = r.hour = r.minute = r.second = kUnset;
+    r.position_factor = 1.0;
+    r.x = r.y = r.z = kUnset;
+    r.clock = kUnset;
+    r.velocity_factor = 1.0;
+    r.vx = r.vy = r.vz = kUnset;
+    r.clock_change_rate = kUnset;
+}
+
+void PutToStruct_SST_PKI_2(TagPath tags, const char* text)
+{
+    // Data_Block, SST_PSO_2, SST_PKI_2, List_of_SP3c_Records, SP3c_Record.
+    static const int32_t kRecordPath[] = {1, 2, 3, 3, 8};
+    if (tag_path_shows(tags, kRecordPath))
+        store_routed(pki_routes(), tags, text);
+}
+
+void PutToStruct_SST_PRD_2(TagPath tags, const char* text)
+{
+    // Data_Block, SST_PSO_2, SST_PRD_2, List_of_SP3c_Records, SP3c_Record.
+    static const int32_t kRecordPath[] = {1, 2, 4, 3, 8};
+    if (tag_path_shows(tags, kRecordPath))
+        store_routed(prd_routes(), tags, text);
+}
+
+void PutToStruct_SST_PKI_2_Position_Factor(double factor)
+{
+    SST_PKI_2_data.position_factor = factor;
+}
+
+void PutToStruct_SST_PRD_2_Position_Factor(double factor)
+{
+    SST_PRD_2_data.position_factor = factor;
+}
+
+void PutToStruct_SST_PRD_2_Velocity_Factor(double factor)
+{
+    SST_PRD_2_data.velocity_factor = factor;
+}
+
+void OutputToFileASCII_SST_PKI_2(OutputFile& out)
+{
+    const SST_PKI_2_record& r = SST_PKI_2_data;
+    const double seconds = gps_seconds(r.year, r.month, r.day, r.hour, r.minute, r.second);
+    write_line(out, "%20.9f   %15.6f %15.6f %15.6f %15.6f\n", seconds, r.position_factor * r.x,
+               r.position_factor * r.y, r.position_factor * r.z, r.clock);
+    initialize_SST_PKI_2_data();
+}
+
+void OutputToFileASCII_SST_PRD_2(OutputFile& out)
+{
+    const SST_PRD_2_record& r = SST_PRD_2_data;
+    const double seconds = gps_seconds(r.year, r.month, r.day, r.hour, r.minute, r.second);
+    write_line(out, "%20.9f   %15.6f %15.6f %15.6f %15.6f   %12.6f %12.6f %12.6f %12.6f\n",
+               seconds, r.position_factor * r.x, r.position_factor * r.y,
+               r.position_factor * r.z, r.clock, r.velocity_factor * r.vx,
+               r.velocity_factor * r.vy, r.velocity_factor * r.vz, r.clock_change_rate);
+    initialize_SST_PRD_2_data();
+}
+
+// ===========================================================================
+// SST_PRM_2: rotations
+
+void initialize_SST_PRM_2_data()
+{
+    SST_PRM_2_record& r = SST_PRM_2_data;
+    r.time = r.q1 = r.q2 = r.q3 = r.q4 = kUnset;
+}
+
+void PutToStruct_SST_PRM_2(TagPath tags, const char* text)
+{
+    // Data_Block, SST_PSO_2, SST_PRM_2, List_of_Rotation_Records, Rotation_Record.
+    static const int32_t kRecordPath[] = {1, 2, 5, 4, 9};
+    if (tag_path_shows(tags, kRecordPath))
+        store_routed(prm_routes(), tags, text);
+}
+
+void OutputToFileASCII_SST_PRM_2(OutputFile& out)
+{
+    const SST_PRM_2_record& r = SST_PRM_2_data;
+    write_line(out, "%20.9f   %2.16f %2.15f %2.16f %2.16f\n", r.time, r.q1, r.q2, r.q3, r.q4);
+    initialize_SST_PRM_2_data();
+}
+
+// ===========================================================================
+// SST_PRP_2: embedded documents
+
+void PutToStruct_SST_PRP_2(TagPath tags, const char* encoding)
+{
+    // Data_Block, SST_PSO_2, SST_PRP_2, List_of_PDF_Files, PDF_File, and
+    // nothing open inside it.
+    static const int32_t kDocumentPath[] = {1, 2, 6, 5, 10, 0};
+    if (!tag_path_shows(tags, kDocumentPath))
+        return;
+    const bool base64 = encoding != nullptr && std::strcmp(encoding, "Base64") == 0;
+    PutToStruct_SST_PRP_2_Encoding(base64 ? 1 : 0);
+}
+
+void PutToStruct_SST_PRP_2_Encoding(int32_t encoding)
+{
+    SST_PRP_2_data.encoding = encoding;
+}
+
+int32_t GetFromStruct_SST_PRP_2_Encoding()
+{
+    return SST_PRP_2_data.encoding;
+}
+
+void OutputToFile_SST_PRP_2_Document(OutputFile& out, const char* text)
+{
+    const std::size_t length = std::strlen(text);
+    if (GetFromStruct_SST_PRP_2_Encoding() == 1) {
+        // Text nodes are bounded well below this by the XML reader.
+        if (length <= static_cast<std::size_t>(std::numeric_limits<int32_t>::max())) {
+            int32_t decoded_length = 0;
+            int32_t pads = 0;
+            std::unique_ptr<unsigned char, FreeDeleter> decoded(base64_decode_counting_pads(
+                text, static_cast<int32_t>(length), &decoded_length, &pads));
+            // Only the document's own bytes: neither the closing NUL nor the
+            // zero bytes that stand for the pad characters.
+            const int32_t data_bytes = decoded_length - 1 - pads;
+            if (decoded && data_bytes > 0)
+                out.write(decoded.get(), static_cast<std::size_t>(data_bytes));
+        }
+    } else {
+        std::puts("no encoding!");
+        out.write(text, length);
+    }
+    PutToStruct_SST_PRP_2_Encoding(0);
+}
+
+// ===========================================================================
+// Header epoch record
+
+void HDR_initialize_SST_PRM_2_data()
+{
+    HDR_SST_PRM_2_data.Epoch_Information = 0.0;
+}
+
+void HDR_PutToStruct_SST_PRM_2(int flags, const char* text)
+{
+    if (flags != 127)
+        return;
+    double year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
+    const int found = std::sscanf(text, "%lf-%lf-%lf %lf:%lf:%lf GPS", &year, &month, &day,
+                                  &hour, &minute, &second);
+    if (found != 6) {
+        report_failure("bad epoch reference: %s\n", text);
+        return;
+    }
+    HDR_SST_PRM_2_data.Epoch_Information = gps_seconds(year, month, day, hour, minute, second);
+    std::printf("found epoch reference: %4.0f %2.0f %2.0f %2.0f %2.0f %2.0f (in GPS-time: %f)\n",
+                year, month, day, hour, minute, second, HDR_SST_PRM_2_data.Epoch_Information);
+}

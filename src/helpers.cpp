@@ -1,0 +1,134 @@
+// Support routines: failure reporting, checked output files, the calendar
+// conversion and small text helpers.
+#include "l2xml2ascii.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdarg>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+// Failures reported in this run; any decides exit status 1.
+int failure_count = 0;
+
+}  // namespace
+
+void report_failure(const char* format, ...)
+{
+    ++failure_count;
+    std::fputs("TAIHEN: ", stderr);
+    va_list args;
+    va_start(args, format);
+    std::vfprintf(stderr, format, args);
+    va_end(args);
+}
+
+int failures_reported()
+{
+    return failure_count;
+}
+
+void reset_failures()
+{
+    failure_count = 0;
+}
+
+// ---------------------------------------------------------------------------
+
+OutputFile::~OutputFile()
+{
+    close();
+}
+
+bool OutputFile::open(const std::string& path, const char* mode)
+{
+    close();
+    path_ = path;
+    error_reported_ = false;
+    fp_ = std::fopen(path.c_str(), mode);
+    if (fp_ == nullptr)
+        return false;
+    // Records arrive a line at a time; a large buffer keeps the writes few.
+    std::setvbuf(fp_, nullptr, _IOFBF, 1 << 16);
+    return true;
+}
+
+void OutputFile::write(const void* data, std::size_t size)
+{
+    if (fp_ == nullptr || size == 0)
+        return;
+    if (std::fwrite(data, 1, size, fp_) != size)
+        report_write_error(errno);
+}
+
+void OutputFile::close()
+{
+    if (fp_ == nullptr)
+        return;
+    // fflush first so that errno describes a failure of the last writes.
+    errno = 0;
+    const bool flushed = std::fflush(fp_) == 0 && !std::ferror(fp_);
+    const int flush_error = errno;
+    const bool closed = std::fclose(fp_) == 0;
+    const int close_error = errno;
+    fp_ = nullptr;
+    if (!flushed)
+        report_write_error(flush_error != 0 ? flush_error : EIO);
+    else if (!closed)
+        report_write_error(close_error != 0 ? close_error : EIO);
+}
+
+void OutputFile::report_write_error(int error)
+{
+    if (error_reported_)
+        return;
+    error_reported_ = true;
+    report_failure("write error on %s: %s\n", path_.c_str(), std::strerror(error));
+}
+
+// ---------------------------------------------------------------------------
+
+int32_t strpos(const char* str, const char* pattern)
+{
+    const char* found = std::strstr(str, pattern);
+    return found == nullptr ? -1 : static_cast<int32_t>(found - str);
+}
+
+// Julian Day after Meeus, Gregorian correction applied to every date.  The
+// order of the operations is part of the result: keep it.
+double greg2jul(double year, double month, double day, double hour, double minute,
+                double second)
+{
+    double y = year;
+    double m = month;
+    if (!(month > 2)) {  // January, February (and NaN) count with the year before
+        y = year - 1;
+        m = month + 12;
+    }
+    const double a = std::floor(y / 100);
+    const double b = 2 - a + std::floor(a * 0.25);
+    const double e = std::floor(365.25 * (y + 4716));
+    const double g = std::floor(30.6001 * (m + 1));
+    const double f = hour / 24 + minute / 1440 + second / 86400;
+    return (e + g + day) + f + b - 1524.5;
+}
+
+double gps_seconds(double year, double month, double day, double hour, double minute,
+                   double second)
+{
+    const double j = greg2jul(year, month, day, hour, minute, second);
+    const double j0 = greg2jul(1980, 1, 6, 0, 0, 0);
+    return (j - j0) * 24 * 3600;
+}
+
+double text_to_double(const char* text)
+{
+    return std::strtod(text, nullptr);
+}
+
+long text_to_long(const char* text)
+{
+    return std::strtol(text, nullptr, 10);
+}

@@ -1,0 +1,261 @@
+// l2xml2ascii: converts Level-2 product XML files into ASCII tables and the
+// documents they embed.  This header is shared by every module: it declares
+// the product records, the driver's globals and every operation that crosses
+// a module boundary.
+#ifndef L2XML2ASCII_H
+#define L2XML2ASCII_H
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+// ---------------------------------------------------------------------------
+// Tag path
+// ---------------------------------------------------------------------------
+
+// Deepest element depth that gets a tag path entry, plus one.
+constexpr int kTagDepths = 10;
+
+// Entry d holds the tag code of the element open at depth d, or 0.
+using TagPath = std::array<int32_t, kTagDepths>;
+
+// True when entries 0, 1, ... of `tags` hold `codes` in order; the entries
+// behind them are not looked at.  A code of 0 means "nothing open there".
+inline bool tag_path_shows(const TagPath& tags, const int32_t* codes, std::size_t count)
+{
+    for (std::size_t d = 0; d < count; ++d)
+        if (tags[d] != codes[d])
+            return false;
+    return true;
+}
+
+template <std::size_t N>
+inline bool tag_path_shows(const TagPath& tags, const int32_t (&codes)[N])
+{
+    static_assert(N <= kTagDepths, "a tag path has ten entries");
+    return tag_path_shows(tags, codes, N);
+}
+
+// Product bits held in `product` while a section is open.
+enum ProductBit : int32_t {
+    kNoProduct = 0,
+    kEGG_NOM_2 = 1,
+    kSST_PCV_2 = 2,
+    kSST_PKI_2 = 4,
+    kSST_PRD_2 = 8,
+    kSST_PRM_2 = 16,
+    kSST_PRP_2 = 32,
+};
+
+// ---------------------------------------------------------------------------
+// Exit statuses and failure reporting (helpers)
+// ---------------------------------------------------------------------------
+
+enum ExitStatus : int {
+    kExitOk = 0,          // the run reported no failure
+    kExitFailure = 1,     // at least one failure was reported on the way
+    kExitUsage = -1,      // no input file name, or no output names derivable
+};
+
+// Prints "TAIHEN: " and the formatted text on standard error and counts the
+// run as failed.  Every failure that decides the exit status goes through it.
+void report_failure(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// Number of failures reported so far in this run.
+int failures_reported();
+
+// Forgets the failures reported so far (for tests that run several cases).
+void reset_failures();
+
+// ---------------------------------------------------------------------------
+// Output files (helpers)
+// ---------------------------------------------------------------------------
+
+// One product output file.  Every write and the close are checked; the first
+// failure on a file is reported once and counted as a failure of the run.
+class OutputFile {
+public:
+    OutputFile() = default;
+    OutputFile(const OutputFile&) = delete;
+    OutputFile& operator=(const OutputFile&) = delete;
+    ~OutputFile();
+
+    // Opens `path` with fopen `mode` ("w" or "a"), closing what was open.
+    // Returns false, with errno set by fopen, when the file cannot be had.
+    bool open(const std::string& path, const char* mode);
+    bool is_open() const { return fp_ != nullptr; }
+    const std::string& path() const { return path_; }
+
+    void write(const void* data, std::size_t size);
+    void write(const std::string& text) { write(text.data(), text.size()); }
+    // Checked close; does nothing when not open.
+    void close();
+
+private:
+    void report_write_error(int error);
+
+    std::FILE* fp_ = nullptr;   // the stream, null while closed
+    std::string path_;          // name the stream was opened under
+    bool error_reported_ = false;  // a write error on this file was reported
+};
+
+// ---------------------------------------------------------------------------
+// Support routines (helpers)
+// ---------------------------------------------------------------------------
+
+// Position of the first occurrence of `pattern` in `str` (strstr), or -1.
+int32_t strpos(const char* str, const char* pattern);
+
+// Julian date of a proleptic Gregorian calendar date and time of day.
+double greg2jul(double year, double month, double day, double hour, double minute,
+                double second);
+
+// Seconds since 1980-01-06 00:00:00 of a calendar date, without leap seconds.
+double gps_seconds(double year, double month, double day, double hour, double minute,
+                   double second);
+
+// strtod and strtol (base 10) over a NUL-terminated text: no number gives 0.
+double text_to_double(const char* text);
+long text_to_long(const char* text);
+
+// ---------------------------------------------------------------------------
+// Element vocabulary (tags)
+// ---------------------------------------------------------------------------
+
+// Tag code of `name` at `depth`: 1, 2, ... within the depth's list, else -1.
+int32_t GetNodeTagfromName(const char* name, int32_t depth);
+
+// Header bit of a header element name, 0 for any other name.
+int HDR_GetNodeTagfromFile(const char* name);
+
+// ---------------------------------------------------------------------------
+// Base64 codec (base64)
+// ---------------------------------------------------------------------------
+
+unsigned char* base64_decode(const char* data, int32_t input_length, int32_t* output_length);
+char* base64_encode(const unsigned char* data, int32_t input_length, int32_t* output_length);
+void base64_build_decoding_table();
+void base64_cleanup();
+
+// base64_decode that also tells how many "=" stood among the four characters
+// of the last complete group, i.e. how many zero bytes before the NUL are pad.
+unsigned char* base64_decode_counting_pads(const char* data, int32_t input_length,
+                                           int32_t* output_length, int32_t* last_group_pads);
+
+// ---------------------------------------------------------------------------
+// Product records (data_handling)
+// ---------------------------------------------------------------------------
+
+struct EGG_NOM_2_record {
+    long double gps_time;
+    double gradients[6];
+    double sigmas[6];
+    int16_t flags[6];
+    double direct_tides[6];
+    double solid_earth_tides[6];
+    double ocean_tides[6];
+    double pole_tides[6];
+    double non_tidal[6];
+    double calibration[6];
+    double quaternions[4];
+};
+
+struct SST_PCV_2_record {
+    int32_t row;
+    int32_t column;
+    double value;
+};
+
+struct SST_PKI_2_record {
+    double year, month, day, hour, minute, second;
+    double position_factor;
+    double x, y, z;
+    double clock;
+};
+
+struct SST_PRD_2_record {
+    double year, month, day, hour, minute, second;
+    double position_factor;
+    double x, y, z;
+    double clock;
+    double velocity_factor;
+    double vx, vy, vz;
+    double clock_change_rate;
+};
+
+struct SST_PRM_2_record {
+    double time;
+    double q1, q2, q3, q4;
+};
+
+struct SST_PRP_2_record {
+    int32_t encoding;
+};
+
+struct HDR_SST_PRM_2_record {
+    double Epoch_Information;
+};
+
+extern EGG_NOM_2_record EGG_NOM_2_data;
+extern SST_PCV_2_record SST_PCV_2_data;
+extern SST_PKI_2_record SST_PKI_2_data;
+extern SST_PRD_2_record SST_PRD_2_data;
+extern SST_PRM_2_record SST_PRM_2_data;
+extern SST_PRP_2_record SST_PRP_2_data;
+extern HDR_SST_PRM_2_record HDR_SST_PRM_2_data;
+
+// Resets: back to the fill values.
+void initialize_EGG_NOM_2_data();
+void initialize_SST_PCV_2_data();
+void initialize_SST_PKI_2_data();
+void initialize_SST_PRD_2_data();
+void initialize_SST_PRM_2_data();
+void HDR_initialize_SST_PRM_2_data();
+
+// Setters: take a copy of the tag path and the text of a text node.
+void PutToStruct_EGG_NOM_2(TagPath tags, const char* text);
+void PutToStruct_SST_PCV_2(TagPath tags, int32_t mode, const char* row_text,
+                           const char* column_text, const char* value_text);
+void PutToStruct_SST_PKI_2(TagPath tags, const char* text);
+void PutToStruct_SST_PRD_2(TagPath tags, const char* text);
+void PutToStruct_SST_PRM_2(TagPath tags, const char* text);
+void PutToStruct_SST_PRP_2(TagPath tags, const char* encoding);
+
+void PutToStruct_SST_PKI_2_Position_Factor(double factor);
+void PutToStruct_SST_PRD_2_Position_Factor(double factor);
+void PutToStruct_SST_PRD_2_Velocity_Factor(double factor);
+void PutToStruct_SST_PRP_2_Encoding(int32_t encoding);
+int32_t GetFromStruct_SST_PRP_2_Encoding();
+
+// Header epoch setter: acts only when `flags` is 127.
+void HDR_PutToStruct_SST_PRM_2(int flags, const char* text);
+
+// Writers: print one line of the record to `out` (or report that it is not
+// open), then reset the record.
+void OutputToFileASCII_EGG_NOM_2(OutputFile& out);
+void OutputToFileASCII_SST_PCV_2(OutputFile& out);
+void OutputToFileASCII_SST_PKI_2(OutputFile& out);
+void OutputToFileASCII_SST_PRD_2(OutputFile& out);
+void OutputToFileASCII_SST_PRM_2(OutputFile& out);
+
+// Document path: decodes (or copies) the text of one PDF_File text node into
+// the open document file `out`.
+void OutputToFile_SST_PRP_2_Document(OutputFile& out, const char* text);
+
+// ---------------------------------------------------------------------------
+// Driver globals (main)
+// ---------------------------------------------------------------------------
+
+extern TagPath TAG_flags;
+extern int32_t HDR_TAG_flags;
+extern int32_t product;
+extern OutputFile fid_egg_nom;
+extern OutputFile fid_sst_pcv;
+extern OutputFile fid_sst_pki;
+extern OutputFile fid_sst_prd;
+extern OutputFile fid_sst_prm;
+extern OutputFile fid_sst_prp;
+
+#endif  // L2XML2ASCII_H

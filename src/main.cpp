@@ -1,0 +1,502 @@
+// The conversion driver: command line and file naming, the header epoch pass,
+// the product pass over the streaming XML reader, and the routing of
+// attributes and text into the product records.
+#include "l2xml2ascii.h"
+
+#include <cerrno>
+#include <cstring>
+#include <getopt.h>
+#include <libxml/parser.h>
+#include <libxml/xmlreader.h>
+#include <memory>
+#include <string>
+#include <vector>
+
+#ifndef L2_VERSION
+#define L2_VERSION "unknown"
+#endif
+
+TagPath TAG_flags{};        // tag codes of the elements open at depths 0 to 9
+int32_t HDR_TAG_flags = 0;  // header bits of the header elements now open
+int32_t product = 0;        // bit of the product whose section is open, or 0
+OutputFile fid_egg_nom;     // EGG_NOM_2 gravity-gradient table
+OutputFile fid_sst_pcv;     // SST_PCV_2 covariance table
+OutputFile fid_sst_pki;     // SST_PKI_2 orbit table
+OutputFile fid_sst_prd;     // SST_PRD_2 orbit table with velocities
+OutputFile fid_sst_prm;     // SST_PRM_2 rotation table
+OutputFile fid_sst_prp;     // SST_PRP_2 document file
+
+namespace {
+
+// ---------------------------------------------------------------------------
+// libxml2 resources
+
+struct ReaderDeleter {
+    void operator()(xmlTextReader* reader) const { xmlFreeTextReader(reader); }
+};
+using XmlReader = std::unique_ptr<xmlTextReader, ReaderDeleter>;
+
+struct XmlStringDeleter {
+    void operator()(xmlChar* text) const { xmlFree(text); }
+};
+using XmlString = std::unique_ptr<xmlChar, XmlStringDeleter>;
+
+const char* as_text(const xmlChar* text)
+{
+    return reinterpret_cast<const char*>(text);
+}
+
+// Node types of the streaming reader that the passes act on.
+constexpr int kElementStart = XML_READER_TYPE_ELEMENT;
+constexpr int kText = XML_READER_TYPE_TEXT;
+constexpr int kCdata = XML_READER_TYPE_CDATA;
+constexpr int kSignificantWhitespace = XML_READER_TYPE_SIGNIFICANT_WHITESPACE;
+constexpr int kElementEnd = XML_READER_TYPE_END_ELEMENT;
+
+// ---------------------------------------------------------------------------
+// Products
+
+// What the product pass knows of one product type.  Paths are tag path
+// entries from depth 0; a trailing 0 means "nothing open at that depth".
+struct Product {
+    const char* name;                     // fills the product slot of output names
+    int32_t bit;                          // value of `product` while its section is open
+    std::vector<int32_t> section_path;    // the product element open, nothing below
+    std::vector<int32_t> record_path;     // right after a record closed (empty: none)
+    std::vector<int32_t> text_path;       // text inside one of its records
+    const char* extension;                // fills the extension slot
+    OutputFile* stream;
+    void (*writer)(OutputFile&);          // prints one record line (or null)
+    void (*route_text)(const char* text); // hands text inside a record on
+};
+
+void route_gradient_text(const char* text)
+{
+    PutToStruct_EGG_NOM_2(TAG_flags, text);
+}
+
+void route_covariance_text(const char* text)
+{
+    PutToStruct_SST_PCV_2(TAG_flags, 2, nullptr, nullptr, text);
+}
+
+void route_pki_text(const char* text)
+{
+    PutToStruct_SST_PKI_2(TAG_flags, text);
+}
+
+void route_prd_text(const char* text)
+{
+    PutToStruct_SST_PRD_2(TAG_flags, text);
+}
+
+void route_rotation_text(const char* text)
+{
+    PutToStruct_SST_PRM_2(TAG_flags, text);
+}
+
+void route_document_text(const char* text)
+{
+    // Without its file the document's text is dropped.
+    if (fid_sst_prp.is_open())
+        OutputToFile_SST_PRP_2_Document(fid_sst_prp, text);
+}
+
+const std::vector<Product>& products()
+{
+    static const std::vector<Product> table = {
+        {"EGG_NOM_2", kEGG_NOM_2, {1, 1, 0}, {1, 1, 1, 0}, {1, 1, 1, 1}, "ascii",
+         &fid_egg_nom, OutputToFileASCII_EGG_NOM_2, route_gradient_text},
+        {"SST_PCV_2", kSST_PCV_2, {1, 2, 2, 0}, {1, 2, 2, 2, 0}, {1, 2, 2, 2, 7}, "ascii",
+         &fid_sst_pcv, OutputToFileASCII_SST_PCV_2, route_covariance_text},
+        {"SST_PKI_2", kSST_PKI_2, {1, 2, 3, 0}, {1, 2, 3, 3, 0}, {1, 2, 3, 3, 8}, "ascii",
+         &fid_sst_pki, OutputToFileASCII_SST_PKI_2, route_pki_text},
+        {"SST_PRD_2", kSST_PRD_2, {1, 2, 4, 0}, {1, 2, 4, 3, 0}, {1, 2, 4, 3, 8}, "ascii",
+         &fid_sst_prd, OutputToFileASCII_SST_PRD_2, route_prd_text},
+        {"SST_PRM_2", kSST_PRM_2, {1, 2, 5, 0}, {1, 2, 5, 4, 0}, {1, 2, 5, 4, 9}, "ascii",
+         &fid_sst_prm, OutputToFileASCII_SST_PRM_2, route_rotation_text},
+        {"SST_PRP_2", kSST_PRP_2, {1, 2, 6, 0}, {}, {1, 2, 6, 5, 10}, "pdf",
+         &fid_sst_prp, nullptr, route_document_text},
+    };
+    return table;
+}
+
+bool shows(const std::vector<int32_t>& path)
+{
+    return !path.empty() && tag_path_shows(TAG_flags, path.data(), path.size());
+}
+
+const Product* current_product()
+{
+    for (const Product& p : products())
+        if (p.bit == product)
+            return &p;
+    return nullptr;
+}
+
+// ---------------------------------------------------------------------------
+// Attribute routing
+
+// The attribute `name` of the reader's element equals `expected` exactly.
+bool attribute_is(xmlTextReaderPtr reader, const char* name, const char* expected)
+{
+    XmlString value(xmlTextReaderGetAttribute(reader, BAD_CAST name));
+    return value && std::strcmp(as_text(value.get()), expected) == 0;
+}
+
+void route_covariance_indices(xmlTextReaderPtr reader)
+{
+    XmlString row(xmlTextReaderGetAttribute(reader, BAD_CAST "row"));
+    XmlString column(xmlTextReaderGetAttribute(reader, BAD_CAST "column"));
+    PutToStruct_SST_PCV_2(TAG_flags, 1, as_text(row.get()), as_text(column.get()), nullptr);
+}
+
+void route_pki_position_unit(xmlTextReaderPtr reader)
+{
+    if (attribute_is(reader, "unit", "km"))
+        PutToStruct_SST_PKI_2_Position_Factor(1000.0);
+}
+
+void route_prd_position_unit(xmlTextReaderPtr reader)
+{
+    if (attribute_is(reader, "unit", "km"))
+        PutToStruct_SST_PRD_2_Position_Factor(1000.0);
+}
+
+void route_prd_velocity_unit(xmlTextReaderPtr reader)
+{
+    if (attribute_is(reader, "unit", "dm/s"))
+        PutToStruct_SST_PRD_2_Velocity_Factor(0.1);
+}
+
+void route_document_encoding(xmlTextReaderPtr reader)
+{
+    XmlString encoding(xmlTextReaderGetAttribute(reader, BAD_CAST "encoding"));
+    PutToStruct_SST_PRP_2(TAG_flags, as_text(encoding.get()));
+}
+
+// Elements whose attributes reach a record, by product and tag path.
+struct AttributeRoute {
+    int32_t product;
+    std::vector<int32_t> path;
+    void (*route)(xmlTextReaderPtr reader);
+};
+
+const std::vector<AttributeRoute>& attribute_routes()
+{
+    static const std::vector<AttributeRoute> table = {
+        // Covariance_Record
+        {kSST_PCV_2, {1, 2, 2, 2, 7, 0}, route_covariance_indices},
+        // SP3c_Record / List_of_Satellite_IDs / L15 / Position or Velocity
+        {kSST_PKI_2, {1, 2, 3, 3, 8, 15, 10, 12, 0}, route_pki_position_unit},
+        {kSST_PRD_2, {1, 2, 4, 3, 8, 15, 10, 12, 0}, route_prd_position_unit},
+        {kSST_PRD_2, {1, 2, 4, 3, 8, 15, 10, 13, 0}, route_prd_velocity_unit},
+        // PDF_File
+        {kSST_PRP_2, {1, 2, 6, 5, 10, 0}, route_document_encoding},
+    };
+    return table;
+}
+
+void route_attributes(xmlTextReaderPtr reader)
+{
+    for (const AttributeRoute& r : attribute_routes())
+        if (r.product == product && shows(r.path))
+            r.route(reader);
+}
+
+void route_text(const char* text)
+{
+    const Product* p = current_product();
+    if (p != nullptr && shows(p->text_path))
+        p->route_text(text);
+}
+
+// ---------------------------------------------------------------------------
+// File naming
+
+// Where the output files go: the working directory and the input name's
+// prefix before the product name, the input name's tail before the extension.
+struct OutputNames {
+    std::string before_product;
+    std::string before_extension;
+
+    std::string file_for(const Product& p) const
+    {
+        return before_product + p.name + before_extension + p.extension;
+    }
+};
+
+// ---------------------------------------------------------------------------
+// Product pass
+
+// Products whose section started before in this run: a later section of the
+// same product adds to what was written, it does not empty the file.
+std::vector<bool> section_started;
+
+void start_section(const Product& p, const OutputNames& names)
+{
+    product = p.bit;
+    const std::string file = names.file_for(p);
+    const std::size_t index = static_cast<std::size_t>(&p - products().data());
+    bool created = true;
+    int error = 0;
+    if (!section_started[index]) {
+        created = p.stream->open(file, "w");
+        error = errno;
+    } else if (!p.stream->is_open()) {
+        created = p.stream->open(file, "a");
+        error = errno;
+    }
+    section_started[index] = true;
+    std::printf("     output to: %s\n", file.c_str());
+    if (!created)
+        report_failure("cannot create %s: %s\n", file.c_str(), std::strerror(error));
+}
+
+void element_start(xmlTextReaderPtr reader, const char* name, int depth, bool empty,
+                   const OutputNames& names)
+{
+    // An empty element leaves the tag path alone and starts no section.
+    if (!empty) {
+        if (depth >= 0 && depth < kTagDepths)
+            TAG_flags[depth] = GetNodeTagfromName(name, depth);
+        else
+            std::puts("MESSAGE: something went wrong -- level > 9 reached!");
+
+        if (TAG_flags[0] == 1) {
+            for (const Product& p : products()) {
+                if (shows(p.section_path)) {
+                    if (product != p.bit)
+                        start_section(p, names);
+                    break;
+                }
+            }
+        }
+    }
+    route_attributes(reader);
+}
+
+void element_end(int depth)
+{
+    if (depth >= 0 && depth < kTagDepths)
+        TAG_flags[depth] = 0;
+    else
+        std::puts("MESSAGE: something went wrong - level > 9 reached!");
+
+    const Product* p = current_product();
+    if (p == nullptr)
+        return;
+    if (shows(p->record_path)) {
+        p->writer(*p->stream);
+    } else if (shows(p->section_path)) {
+        std::printf("          ... finished writing %s.\n", p->name);
+        p->stream->close();
+        product = kNoProduct;
+    }
+}
+
+void product_pass(const std::string& input_path, const OutputNames& names)
+{
+    section_started.assign(products().size(), false);
+    XmlReader reader(xmlReaderForFile(input_path.c_str(), nullptr, 0));
+    if (!reader) {
+        report_failure("Unable to open %s\n", input_path.c_str());
+        return;
+    }
+    int result;
+    while ((result = xmlTextReaderRead(reader.get())) == 1) {
+        const xmlChar* node_name = xmlTextReaderConstName(reader.get());
+        const char* name = node_name != nullptr ? as_text(node_name) : "--";
+        const int depth = xmlTextReaderDepth(reader.get());
+        const bool empty = xmlTextReaderIsEmptyElement(reader.get()) != 0;
+        switch (xmlTextReaderNodeType(reader.get())) {
+        case kElementStart:
+            element_start(reader.get(), name, depth, empty, names);
+            break;
+        case kElementEnd:
+            element_end(depth);
+            break;
+        case kText:
+            if (const xmlChar* value = xmlTextReaderConstValue(reader.get()))
+                route_text(as_text(value));
+            break;
+        default:  // comments, CDATA, white space, processing instructions, ...
+            break;
+        }
+    }
+    reader.reset();
+    if (result != 0)
+        report_failure("%s : failed to parse\n", input_path.c_str());
+}
+
+// ---------------------------------------------------------------------------
+// Header epoch pass
+
+void header_pass(const std::string& header_path)
+{
+    XmlReader reader(xmlReaderForFile(header_path.c_str(), nullptr, 0));
+    if (!reader) {
+        report_failure("Unable to open %s\n", header_path.c_str());
+        return;
+    }
+    int result;
+    while ((result = xmlTextReaderRead(reader.get())) == 1) {
+        const xmlChar* node_name = xmlTextReaderConstName(reader.get());
+        const char* name = node_name != nullptr ? as_text(node_name) : "--";
+        const int type = xmlTextReaderNodeType(reader.get());
+        switch (type) {
+        case kElementStart:
+            if (xmlTextReaderIsEmptyElement(reader.get()) == 0)
+                HDR_TAG_flags |= HDR_GetNodeTagfromFile(name);
+            break;
+        case kText:
+            if ((HDR_TAG_flags & 127) == 127) {
+                const xmlChar* value = xmlTextReaderConstValue(reader.get());
+                HDR_PutToStruct_SST_PRM_2(HDR_TAG_flags, value != nullptr ? as_text(value) : "");
+            }
+            break;
+        case kCdata:
+        case kSignificantWhitespace:
+            break;
+        case kElementEnd:
+            HDR_TAG_flags &= ~HDR_GetNodeTagfromFile(name);
+            break;
+        default:
+            std::printf("MESSAGE: found type %d\n", type);
+            break;
+        }
+    }
+    reader.reset();
+    if (result != 0)
+        report_failure("%s : failed to parse\n", header_path.c_str());
+}
+
+// ---------------------------------------------------------------------------
+// Command line
+
+struct Options {
+    std::string input;      // --if, -i
+    std::string header;     // --hdr
+    std::string directory;  // --dir, -d
+};
+
+enum OptionCode { kOptHelp = 256, kOptVersion };
+
+void print_usage()
+{
+    std::printf(
+        "Usage: l2xml2ascii --if FILE [--hdr FILE] [--dir DIR/]\n"
+        "Converts a Level-2 product XML file into one ASCII table per product section\n"
+        "(EGG_NOM_2, SST_PCV_2, SST_PKI_2, SST_PRD_2, SST_PRM_2) and writes the\n"
+        "documents of an SST_PRP_2 section into one file.\n"
+        "\n"
+        "  -i, --if FILE    product file to convert (required)\n"
+        "      --hdr FILE   header file holding the epoch reference of rotation times\n"
+        "  -d, --dir DIR/   working directory of the input, header and output files;\n"
+        "                   put straight in front of every name, so end it with '/'\n"
+        "      --help       show this help and exit\n"
+        "      --version    show the version and exit\n"
+        "\n"
+        "Output names: the input name with its product type field (characters 9 to 17)\n"
+        "replaced by the product name and its extension by \"ascii\" or \"pdf\".\n"
+        "Exit status: 0 when all went well, 1 when a failure was reported,\n"
+        "255 when no input file name was given or no output name can be derived.\n");
+}
+
+// Parses the command line; returns false when the program is to end at once
+// with `exit_status` (help and version).
+bool parse_options(int argc, char** argv, Options& options, int& exit_status)
+{
+    static const struct option long_options[] = {
+        {"if", required_argument, nullptr, 'i'},
+        {"hdr", required_argument, nullptr, 'H'},
+        {"dir", required_argument, nullptr, 'd'},
+        {"help", no_argument, nullptr, kOptHelp},
+        {"version", no_argument, nullptr, kOptVersion},
+        {nullptr, 0, nullptr, 0},
+    };
+    int code;
+    while ((code = getopt_long(argc, argv, "i:d:", long_options, nullptr)) != -1) {
+        switch (code) {
+        case 'i':
+            options.input = optarg;
+            break;
+        case 'H':
+            options.header = optarg;
+            break;
+        case 'd':
+            options.directory = optarg;
+            break;
+        case kOptHelp:
+            print_usage();
+            exit_status = kExitOk;
+            return false;
+        case kOptVersion:
+            std::printf("l2xml2ascii %s\n", L2_VERSION);
+            exit_status = kExitOk;
+            return false;
+        default:  // the option parser has said what is wrong; go on
+            break;
+        }
+    }
+    return true;
+}
+
+// Closes every output file still open, checking that all was written.
+void close_outputs()
+{
+    for (const Product& p : products())
+        p.stream->close();
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    Options options;
+    int early_status = kExitOk;
+    if (!parse_options(argc, argv, options, early_status))
+        return early_status;
+
+    if (options.input.empty()) {
+        report_failure("please specify input filename!\n");
+        return kExitUsage;
+    }
+    std::printf("in_filname            : %s\n", options.input.c_str());
+    if (!options.header.empty())
+        std::printf("header_filname        : %s\n", options.header.c_str());
+    else
+        std::fputs("MESSAGE: header filename not specified - setting "
+                   "SST_PRM.Epoch_Information to 0.0!\n",
+                   stderr);
+
+    // Positions 0-7 of the input name are kept, 8-16 are the product type
+    // field, and from 17 up to the first "." comes the tail that is kept.
+    const int32_t first_dot = strpos(options.input.c_str(), ".");
+    if (first_dot < 16) {
+        report_failure("cannot derive output file names from %s\n", options.input.c_str());
+        return kExitUsage;
+    }
+    const std::string name_prefix = options.input.substr(0, 8);
+    const std::string name_tail =
+        options.input.substr(17, static_cast<std::size_t>(first_dot) - 16);
+    std::printf("output base file name : %s%%s%s%%s\n", name_prefix.c_str(), name_tail.c_str());
+    std::printf("working directory     : %s\n", options.directory.c_str());
+
+    initialize_EGG_NOM_2_data();
+    initialize_SST_PCV_2_data();
+    initialize_SST_PKI_2_data();
+    initialize_SST_PRD_2_data();
+    initialize_SST_PRM_2_data();
+    HDR_initialize_SST_PRM_2_data();
+
+    if (!options.header.empty())
+        header_pass(options.directory + options.header);
+
+    const OutputNames names{options.directory + name_prefix, name_tail};
+    product_pass(options.directory + options.input, names);
+    xmlCleanupParser();
+    close_outputs();
+
+    return failures_reported() > 0 ? kExitFailure : kExitOk;
+}

@@ -1,0 +1,87 @@
+// Element vocabulary: the element names the product pass understands, with
+// their codes per depth, and the header elements of the header pass.
+#include "l2xml2ascii.h"
+
+#include <cstring>
+
+namespace {
+
+// Names known at one depth; a name's code is its position, counted from 1.
+struct DepthNames {
+    const char* const* names;
+    int count;
+};
+
+const char* const kDepth0[] = {"Data_Block"};
+const char* const kDepth1[] = {"EGG_NOM_2", "SST_PSO_2"};
+const char* const kDepth2[] = {"List_of_GG_time_Records", "SST_PCV_2", "SST_PKI_2",
+                               "SST_PRD_2", "SST_PRM_2", "SST_PRP_2"};
+const char* const kDepth3[] = {"GG_time_Record", "List_of_Covariance_Records",
+                               "List_of_SP3c_Records", "List_of_Rotation_Records",
+                               "List_of_PDF_Files"};
+const char* const kDepth4[] = {"Time_Information", "Gravity_Gradients", "Sigmas",
+                               "Flags", "Corrections", "Quaternions",
+                               "Covariance_Record", "SP3c_Record", "Rotation_Record",
+                               "PDF_File"};
+const char* const kDepth5[] = {"GPS_Time", "XX", "YY", "ZZ", "XY", "XZ", "YZ",
+                               "Temporal", "Calibration", "Q1", "Q2", "Q3", "Q4",
+                               "Time_Information", "List_of_Satellite_IDs",
+                               "Quaternions"};
+const char* const kDepth6[] = {"Tidal", "Non-Tidal", "XX", "YY", "ZZ", "XY", "XZ", "YZ",
+                               "GPS_Time", "L15", "Time_Since_Reference_Epoch",
+                               "Q1", "Q2", "Q3", "Q4"};
+const char* const kDepth7[] = {"Direct_Tides", "Solid_Earth", "Ocean_Tides",
+                               "Pole_Tides", "XX", "YY", "ZZ", "XY", "XZ", "YZ",
+                               "Start", "Position", "Velocity", "Clock",
+                               "Clock_Change_Rate", "Standard_Deviations"};
+const char* const kDepth8[] = {"XX", "YY", "ZZ", "XY", "XZ", "YZ", "Gregorian",
+                               "X", "Y", "Z", "Position", "Velocity", "Clock",
+                               "Clock_Change_Rate"};
+const char* const kDepth9[] = {"Year", "Month", "Day_of_Month", "Hour", "Minute",
+                               "Second"};
+
+template <std::size_t N>
+constexpr DepthNames depth_names(const char* const (&names)[N])
+{
+    return DepthNames{names, static_cast<int>(N)};
+}
+
+const DepthNames kVocabulary[kTagDepths] = {
+    depth_names(kDepth0), depth_names(kDepth1), depth_names(kDepth2),
+    depth_names(kDepth3), depth_names(kDepth4), depth_names(kDepth5),
+    depth_names(kDepth6), depth_names(kDepth7), depth_names(kDepth8),
+    depth_names(kDepth9),
+};
+
+// Header elements whose simultaneous opening marks the epoch reference.
+struct HeaderElement {
+    const char* name;
+    int bit;
+};
+
+const HeaderElement kHeaderElements[] = {
+    {"Earth_Explorer_Header", 1}, {"Variable_Header", 2}, {"SPH", 4},
+    {"SST_PSO_2", 8},             {"SST_PRM_2", 16},      {"Epoch_Information", 32},
+    {"Reference", 64},
+};
+
+}  // namespace
+
+int32_t GetNodeTagfromName(const char* name, int32_t depth)
+{
+    if (depth < 0 || depth >= kTagDepths)
+        return -1;
+    const DepthNames& list = kVocabulary[depth];
+    for (int i = 0; i < list.count; ++i)
+        if (std::strcmp(name, list.names[i]) == 0)
+            return i + 1;
+    return -1;
+}
+
+int HDR_GetNodeTagfromFile(const char* name)
+{
+    for (const HeaderElement& element : kHeaderElements)
+        if (std::strcmp(name, element.name) == 0)
+            return element.bit;
+    return 0;
+}
