@@ -5,7 +5,7 @@ JOBS         ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_FLAGS  ?=
 DEMO_DIR     ?= demo-output
 
-.PHONY: all deps build demo check test test-asan clean
+.PHONY: all deps build demo check test test-asan bench clean
 
 all: build
 
@@ -33,5 +33,14 @@ test-asan: deps
 
 check: test test-asan
 
+# Speed and memory against libxml2's own streaming parse (not a test).
+BENCH_BUILD ?= build-release
+bench:
+	@sh tools/ensure-deps.sh python3 libxml2-utils
+	cmake -S . -B $(BENCH_BUILD) -DCMAKE_BUILD_TYPE=Release -DL2_TESTS=OFF $(CMAKE_FLAGS) >/dev/null
+	cmake --build $(BENCH_BUILD) -j $(JOBS) --target l2xml2ascii bare_reader_loop
+	python3 bench/run_bench.py --program $(BENCH_BUILD)/l2xml2ascii \
+	    --bare $(BENCH_BUILD)/bare_reader_loop $(BENCH_ARGS)
+
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(DEMO_DIR)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(BENCH_BUILD) $(DEMO_DIR)

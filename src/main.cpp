@@ -303,18 +303,20 @@ void product_pass(const std::string& input_path, const OutputNames& names)
         report_failure("Unable to open %s\n", input_path.c_str());
         return;
     }
+    // Only what a node's type needs is asked of the reader: these calls are
+    // a good part of the cost of a pass.
     int result;
     while ((result = xmlTextReaderRead(reader.get())) == 1) {
-        const xmlChar* node_name = xmlTextReaderConstName(reader.get());
-        const char* name = node_name != nullptr ? as_text(node_name) : "--";
-        const int depth = xmlTextReaderDepth(reader.get());
-        const bool empty = xmlTextReaderIsEmptyElement(reader.get()) != 0;
         switch (xmlTextReaderNodeType(reader.get())) {
-        case kElementStart:
-            element_start(reader.get(), name, depth, empty, names);
+        case kElementStart: {
+            const xmlChar* node_name = xmlTextReaderConstName(reader.get());
+            element_start(reader.get(), node_name != nullptr ? as_text(node_name) : "--",
+                          xmlTextReaderDepth(reader.get()),
+                          xmlTextReaderIsEmptyElement(reader.get()) != 0, names);
             break;
+        }
         case kElementEnd:
-            element_end(depth);
+            element_end(xmlTextReaderDepth(reader.get()));
             break;
         case kText:
             if (const xmlChar* value = xmlTextReaderConstValue(reader.get()))

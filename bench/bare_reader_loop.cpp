@@ -1,0 +1,43 @@
+// The floor of the product pass: the same libxml2 calls per node that the
+// converter makes, with nothing converted and nothing written.
+#include <cstdio>
+#include <libxml/parser.h>
+#include <libxml/xmlreader.h>
+
+int main(int argc, char** argv)
+{
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: bare_reader_loop FILE\n");
+        return 2;
+    }
+    xmlTextReaderPtr reader = xmlReaderForFile(argv[1], nullptr, 0);
+    if (reader == nullptr)
+        return 1;
+    unsigned long checksum = 0;  // keeps the calls from being optimised away
+    int result;
+    while ((result = xmlTextReaderRead(reader)) == 1) {
+        switch (xmlTextReaderNodeType(reader)) {
+        case XML_READER_TYPE_ELEMENT: {
+            const xmlChar* name = xmlTextReaderConstName(reader);
+            checksum += name != nullptr ? name[0] : 0;
+            checksum += static_cast<unsigned>(xmlTextReaderDepth(reader));
+            checksum += static_cast<unsigned>(xmlTextReaderIsEmptyElement(reader));
+            break;
+        }
+        case XML_READER_TYPE_END_ELEMENT:
+            checksum += static_cast<unsigned>(xmlTextReaderDepth(reader));
+            break;
+        case XML_READER_TYPE_TEXT: {
+            const xmlChar* value = xmlTextReaderConstValue(reader);
+            checksum += value != nullptr ? value[0] : 0;
+            break;
+        }
+        default:
+            break;
+        }
+    }
+    xmlFreeTextReader(reader);
+    xmlCleanupParser();
+    std::printf("%lu\n", checksum);
+    return result == 0 ? 0 : 1;
+}

@@ -1,0 +1,129 @@
+#!/usr/bin/env python3
+"""Times l2xml2ascii against libxml2's own streaming parse.
+
+For every product file it runs, alternating and after one warm-up round:
+  - the converter (into a scratch folder),
+  - `xmllint --stream --noout` (libxml2's streaming floor),
+  - bench's bare reader loop (the converter's libxml2 calls, nothing else),
+and prints one table: median wall times, the ratios converter/xmllint and
+converter/bare loop, the converter's throughput and its peak resident memory.
+
+The product files are made once with tools/l2gen.py into a cache folder and
+reused by later runs.
+"""
+import argparse
+import os
+import shutil
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+ROOT = os.path.dirname(HERE)
+GENERATOR = os.path.join(ROOT, "tools", "l2gen.py")
+
+# (generator type, size in MB, file name); the names follow the products'
+# naming layout so that the converter can derive its output names.
+PRODUCTS = [
+    ("egg", 500, "BENCHMRKEGG_NOM_2_500MB.xml"),
+    ("egg", 50, "BENCHMRKEGG_NOM_2_50MB.xml"),
+    ("pki", 500, "BENCHMRKSST_PSO_2_PKI500MB.xml"),
+    ("prd", 500, "BENCHMRKSST_PSO_2_PRD500MB.xml"),
+    ("prd", 50, "BENCHMRKSST_PSO_2_PRD50MB.xml"),
+    ("pcv", 300, "BENCHMRKSST_PSO_2_PCV300MB.xml"),
+    ("prm", 300, "BENCHMRKSST_PSO_2_PRM300MB.xml"),
+    ("prp", 50, "BENCHMRKSST_PSO_2_PRP50MB.xml"),
+]
+
+
+def generate(cache, scale):
+    if scale != 1:
+        cache = os.path.join(cache, "scale-%g" % scale)
+    os.makedirs(cache, exist_ok=True)
+    files = []
+    for kind, megabytes, name in PRODUCTS:
+        size = max(1, int(megabytes * scale))
+        path = os.path.join(cache, name)
+        if not os.path.exists(path):
+            print("generating %s (%d MB)" % (os.path.basename(path), size), flush=True)
+            extra = ["--docs", "8"] if kind == "prp" else []
+            subprocess.run([sys.executable, GENERATOR, kind, "--size-mb", str(size),
+                            "--seed", "7", "--out", path + ".part"] + extra,
+                           check=True, stdout=subprocess.DEVNULL)
+            os.rename(path + ".part", path)
+        files.append(path)
+    return files
+
+
+def timed(argv, cwd):
+    """Wall time and peak resident memory (KiB) of one run."""
+    start = time.perf_counter()
+    proc = subprocess.Popen(argv, cwd=cwd, stdout=subprocess.DEVNULL,
+                            stderr=subprocess.DEVNULL)
+    _, status, usage = os.wait4(proc.pid, 0)
+    elapsed = time.perf_counter() - start
+    proc.returncode = os.waitstatus_to_exitcode(status)
+    if proc.returncode != 0:
+        raise SystemExit("%s failed with status %d" % (" ".join(argv), proc.returncode))
+    return elapsed, usage.ru_maxrss
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__,
+                                     formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--program", required=True, help="the l2xml2ascii to time")
+    parser.add_argument("--bare", required=True, help="the bare reader loop")
+    parser.add_argument("--cache", default=os.path.join(HERE, "cache"))
+    parser.add_argument("--runs", type=int, default=5)
+    parser.add_argument("--scale", type=float, default=1.0,
+                        help="file sizes relative to the standard set (for a quick run)")
+    args = parser.parse_args()
+
+    xmllint = shutil.which("xmllint")
+    if xmllint is None:
+        raise SystemExit("xmllint not found: install libxml2-utils")
+    files = generate(args.cache, args.scale)
+    scratch = tempfile.mkdtemp(prefix="l2bench-")
+    try:
+        rows = []
+        for path in files:
+            name = os.path.basename(path)
+            link = os.path.join(scratch, name)
+            if not os.path.exists(link):
+                os.symlink(path, link)
+            commands = {
+                "convert": [os.path.abspath(args.program), "--if", name],
+                "xmllint": [xmllint, "--stream", "--noout", path],
+                "bare": [os.path.abspath(args.bare), path],
+            }
+            times = {key: [] for key in commands}
+            peak = 0
+            for round_number in range(args.runs + 1):  # round 0 warms up
+                for key, argv in commands.items():
+                    elapsed, rss = timed(argv, scratch)
+                    if round_number > 0:
+                        times[key].append(elapsed)
+                    if key == "convert":
+                        peak = max(peak, rss)
+            med = {key: statistics.median(values) for key, values in times.items()}
+            size_mb = os.path.getsize(path) / 1e6
+            rows.append((name, size_mb, med["convert"], med["xmllint"], med["bare"],
+                         med["convert"] / med["xmllint"], med["convert"] / med["bare"],
+                         size_mb / med["convert"], peak / 1024.0))
+            print("measured %s" % name, file=sys.stderr, flush=True)
+    finally:
+        shutil.rmtree(scratch, ignore_errors=True)
+
+    header = ("file", "MB", "convert s", "xmllint s", "bare s", "conv/xmllint",
+              "conv/bare", "MB/s", "peak RSS MB")
+    print("| " + " | ".join(header) + " |")
+    print("|" + "|".join("---" for _ in header) + "|")
+    for r in rows:
+        print("| %s | %.0f | %.3f | %.3f | %.3f | %.2f | %.2f | %.0f | %.1f |" % r)
+    print("\nmedians of %d runs after one warm-up; %s" % (args.runs, time.strftime("%Y-%m-%d")))
+
+
+if __name__ == "__main__":
+    main()
