@@ -42,5 +42,9 @@ bench:
 	python3 bench/run_bench.py --program $(BENCH_BUILD)/l2xml2ascii \
 	    --bare $(BENCH_BUILD)/bare_reader_loop $(BENCH_ARGS)
 
+# Fuzzing, memory checks and quick-look plots live in their own makefiles.
+-include fuzz/fuzz.mk
+-include tools/plots.mk
+
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD) $(BENCH_BUILD) $(DEMO_DIR)

@@ -281,11 +281,15 @@ public:
         ASSERT_FALSE(run.timed_out) << "the run did not end within 30 s\nstdout:\n"
                                     << run.out << "stderr:\n" << run.err;
 
-        EXPECT_EQ(replace_all(c_.out, "@DIR@", dir), run.out) << "standard output differs";
-        EXPECT_EQ(replace_all(join_lines(c_.err), "@DIR@", dir),
-                  join_lines(flagged_lines(run.err)))
+        const std::string expected_stdout = replace_all(c_.out, "@DIR@", dir);
+        const std::string& actual_stdout = run.out;
+        EXPECT_EQ(expected_stdout, actual_stdout) << "standard output differs";
+        const std::string expected_stderr_lines = replace_all(join_lines(c_.err), "@DIR@", dir);
+        const std::string actual_stderr_lines = join_lines(flagged_lines(run.err));
+        EXPECT_EQ(expected_stderr_lines, actual_stderr_lines)
             << "TAIHEN:/MESSAGE: lines of standard error differ";
-        EXPECT_EQ(c_.status, run.status) << "exit status differs";
+        const int expected_status = c_.status, actual_status = run.status;
+        EXPECT_EQ(expected_status, actual_status) << "exit status differs";
 
         std::set<std::string> known, folders;
         auto note_parents = [&](const std::string& name) {
@@ -306,7 +310,9 @@ public:
                 ADD_FAILURE() << "output file " << name << " is missing or not a regular file";
                 continue;
             }
-            EXPECT_EQ(content, e2e::read_file(path)) << "content of output file " << name;
+            const std::string& expected_content = content;
+            const std::string actual_content = e2e::read_file(path);
+            EXPECT_EQ(expected_content, actual_content) << "content of output file " << name;
         }
         std::vector<std::string> unexpected;
         for (const auto& entry : e2e::list_files(dir, true)) {
