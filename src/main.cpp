@@ -295,40 +295,49 @@ void element_end(int depth)
     }
 }
 
+// Reads the XML file at `path` node by node, calling `visit` with the reader
+// on every node, and reports a file that cannot be opened or read to its end.
+template <typename Visit>
+void walk_xml_file(const std::string& path, Visit visit)
+{
+    XmlReader reader(xmlReaderForFile(path.c_str(), nullptr, 0));
+    if (!reader) {
+        report_failure("Unable to open %s\n", path.c_str());
+        return;
+    }
+    int result;
+    while ((result = xmlTextReaderRead(reader.get())) == 1)
+        visit(reader.get());
+    reader.reset();
+    if (result != 0)
+        report_failure("%s : failed to parse\n", path.c_str());
+}
+
 void product_pass(const std::string& input_path, const OutputNames& names)
 {
     section_started.assign(products().size(), false);
-    XmlReader reader(xmlReaderForFile(input_path.c_str(), nullptr, 0));
-    if (!reader) {
-        report_failure("Unable to open %s\n", input_path.c_str());
-        return;
-    }
     // Only what a node's type needs is asked of the reader: these calls are
     // a good part of the cost of a pass.
-    int result;
-    while ((result = xmlTextReaderRead(reader.get())) == 1) {
-        switch (xmlTextReaderNodeType(reader.get())) {
+    walk_xml_file(input_path, [&names](xmlTextReaderPtr reader) {
+        switch (xmlTextReaderNodeType(reader)) {
         case kElementStart: {
-            const xmlChar* node_name = xmlTextReaderConstName(reader.get());
-            element_start(reader.get(), node_name != nullptr ? as_text(node_name) : "--",
-                          xmlTextReaderDepth(reader.get()),
-                          xmlTextReaderIsEmptyElement(reader.get()) != 0, names);
+            const xmlChar* node_name = xmlTextReaderConstName(reader);
+            element_start(reader, node_name != nullptr ? as_text(node_name) : "--",
+                          xmlTextReaderDepth(reader), xmlTextReaderIsEmptyElement(reader) != 0,
+                          names);
             break;
         }
         case kElementEnd:
-            element_end(xmlTextReaderDepth(reader.get()));
+            element_end(xmlTextReaderDepth(reader));
             break;
         case kText:
-            if (const xmlChar* value = xmlTextReaderConstValue(reader.get()))
+            if (const xmlChar* value = xmlTextReaderConstValue(reader))
                 route_text(as_text(value));
             break;
         default:  // comments, CDATA, white space, processing instructions, ...
             break;
         }
-    }
-    reader.reset();
-    if (result != 0)
-        report_failure("%s : failed to parse\n", input_path.c_str());
+    });
 }
 
 // ---------------------------------------------------------------------------
@@ -336,24 +345,18 @@ void product_pass(const std::string& input_path, const OutputNames& names)
 
 void header_pass(const std::string& header_path)
 {
-    XmlReader reader(xmlReaderForFile(header_path.c_str(), nullptr, 0));
-    if (!reader) {
-        report_failure("Unable to open %s\n", header_path.c_str());
-        return;
-    }
-    int result;
-    while ((result = xmlTextReaderRead(reader.get())) == 1) {
-        const xmlChar* node_name = xmlTextReaderConstName(reader.get());
+    walk_xml_file(header_path, [](xmlTextReaderPtr reader) {
+        const xmlChar* node_name = xmlTextReaderConstName(reader);
         const char* name = node_name != nullptr ? as_text(node_name) : "--";
-        const int type = xmlTextReaderNodeType(reader.get());
+        const int type = xmlTextReaderNodeType(reader);
         switch (type) {
         case kElementStart:
-            if (xmlTextReaderIsEmptyElement(reader.get()) == 0)
+            if (xmlTextReaderIsEmptyElement(reader) == 0)
                 HDR_TAG_flags |= HDR_GetNodeTagfromFile(name);
             break;
         case kText:
             if ((HDR_TAG_flags & 127) == 127) {
-                const xmlChar* value = xmlTextReaderConstValue(reader.get());
+                const xmlChar* value = xmlTextReaderConstValue(reader);
                 HDR_PutToStruct_SST_PRM_2(HDR_TAG_flags, value != nullptr ? as_text(value) : "");
             }
             break;
@@ -367,10 +370,7 @@ void header_pass(const std::string& header_path)
             std::printf("MESSAGE: found type %d\n", type);
             break;
         }
-    }
-    reader.reset();
-    if (result != 0)
-        report_failure("%s : failed to parse\n", header_path.c_str());
+    });
 }
 
 // ---------------------------------------------------------------------------
