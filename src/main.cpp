@@ -400,7 +400,8 @@ void print_usage()
         "      --version    show the version and exit\n"
         "\n"
         "Output names: the input name with its product type field (characters 9 to 17)\n"
-        "replaced by the product name and its extension by \"ascii\" or \"pdf\".\n"
+        "replaced by the product name, and everything from its first '.' on by\n"
+        "'.ascii' or '.pdf'.\n"
         "Exit status: 0 when all went well, 1 when a failure was reported,\n"
         "255 when no input file name was given or no output name can be derived.\n");
 }
