@@ -4,7 +4,6 @@
 #include "l2xml2ascii.h"
 
 #include <algorithm>
-#include <cstdarg>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
@@ -28,35 +27,74 @@ constexpr double kUnset = std::numeric_limits<double>::quiet_NaN();
 constexpr int32_t kUnsetIndex = -999999;  // covariance row or column not given
 constexpr int16_t kUnsetFlag = -1;        // gravity-gradient flag not given
 
-// Prints one table line to `out`, or says that the file is not open.
-void write_line(OutputFile& out, const char* format, ...) __attribute__((format(printf, 2, 3)));
+// Builds one table line field by field with the exact printf-equivalent
+// formatters and hands it to the output file in one piece.  A line that
+// would outgrow the buffer (huge values in fixed notation) is passed on in
+// parts, so any value fits.
+class TableLine {
+public:
+    explicit TableLine(OutputFile& out) : out_(out) {}
 
-void write_line(OutputFile& out, const char* format, ...)
+    // "%W.Pe"
+    TableLine& e(double v, int width, int precision)
+    {
+        room(format_e_max_length(width, precision));
+        end_ = format_e(end_, v, width, precision);
+        return *this;
+    }
+    // "%W.Pf"
+    TableLine& f(double v, int width, int precision)
+    {
+        room(format_f_max_length(width, precision));
+        end_ = format_f(end_, v, width, precision);
+        return *this;
+    }
+    // "%Wd", width 0 for "%d"
+    TableLine& d(int v, int width)
+    {
+        room(format_d_max_length(width));
+        end_ = format_d(end_, v, width);
+        return *this;
+    }
+    TableLine& blanks(int count)
+    {
+        room(count);
+        for (int i = 0; i < count; ++i)
+            *end_++ = ' ';
+        return *this;
+    }
+    // Ends the line and writes it.
+    void finish()
+    {
+        room(1);
+        *end_++ = '\n';
+        flush();
+    }
+
+private:
+    void room(int size)
+    {
+        if (buffer_ + sizeof buffer_ - end_ < size)
+            flush();
+    }
+    void flush()
+    {
+        out_.write(buffer_, static_cast<std::size_t>(end_ - buffer_));
+        end_ = buffer_;
+    }
+
+    OutputFile& out_;
+    char buffer_[2048];
+    char* end_ = buffer_;
+};
+
+// The writers' first step: a record whose file is not open is only reported.
+bool can_write(const OutputFile& out)
 {
-    if (!out.is_open()) {
-        std::puts("TAIHEN: output file is not open!");
-        return;
-    }
-    char line[1024];
-    va_list args;
-    va_start(args, format);
-    va_list again;
-    va_copy(again, args);
-    const int length = std::vsnprintf(line, sizeof line, format, args);
-    va_end(args);
-    if (length < 0) {
-        va_end(again);
-        return;
-    }
-    if (static_cast<std::size_t>(length) < sizeof line) {
-        out.write(line, static_cast<std::size_t>(length));
-    } else {
-        // Huge values in fixed notation make long lines; rare, so allocate.
-        std::string wide(static_cast<std::size_t>(length) + 1, '\0');
-        std::vsnprintf(&wide[0], wide.size(), format, again);
-        out.write(wide.data(), static_cast<std::size_t>(length));
-    }
-    va_end(again);
+    if (out.is_open())
+        return true;
+    std::puts("TAIHEN: output file is not open!");
+    return false;
 }
 
 void fill(double* values, int count)
@@ -79,7 +117,7 @@ void store_routed(const std::vector<FieldRoute>& routes, const TagPath& tags, co
     for (const FieldRoute& route : routes) {
         if (!std::equal(route.codes, route.codes + route.length, tags.begin() + 5))
             continue;
-        double value = text_to_double(text);
+        double value = parse_double(text);
         if (route.adds_epoch)
             value += HDR_SST_PRM_2_data.Epoch_Information;
         *route.field = value;
@@ -196,15 +234,15 @@ void store_gradient_field(const GradientGroup& group, int member, const char* te
 {
     switch (group.kind) {
     case GradientField::kTime:
-        group.time[member] = text_to_double(text);
+        group.time[member] = parse_double(text);
         break;
     case GradientField::kDouble:
-        group.values[member] = text_to_double(text);
+        group.values[member] = parse_double(text);
         break;
     case GradientField::kFlag:
         // The low 16 bits of the integer, read as a signed 16-bit value.
         group.flags[member] =
-            static_cast<int16_t>(static_cast<uint16_t>(static_cast<unsigned long>(text_to_long(text))));
+            static_cast<int16_t>(static_cast<uint16_t>(static_cast<unsigned long>(parse_long(text))));
         break;
     }
 }
@@ -269,29 +307,44 @@ void PutToStruct_EGG_NOM_2(TagPath tags, const char* text)
 
 void OutputToFileASCII_EGG_NOM_2(OutputFile& out)
 {
+    // "%20.9Lf", then the groups of "%15.8e" (flags "%d") with one blank
+    // inside a group and three between groups, two before the non-tidal one.
+    struct Group {
+        int blanks_before;
+        const double* values;
+        int count;
+    };
     const EGG_NOM_2_record& r = EGG_NOM_2_data;
-    const double* g = r.gradients;
-    const double* s = r.sigmas;
-    const int16_t* f = r.flags;
-    const double* dt = r.direct_tides;
-    const double* se = r.solid_earth_tides;
-    const double* ot = r.ocean_tides;
-    const double* pt = r.pole_tides;
-    const double* nt = r.non_tidal;
-    const double* ca = r.calibration;
-    const double* q = r.quaternions;
-    write_line(out,
-               "%20.9Lf   %15.8e %15.8e %15.8e %15.8e %15.8e %15.8e   %15.8e %15.8e %15.8e "
-               "%15.8e %15.8e %15.8e   %d %d %d %d %d %d   %15.8e %15.8e %15.8e %15.8e %15.8e "
-               "%15.8e   %15.8e %15.8e %15.8e %15.8e %15.8e %15.8e   %15.8e %15.8e %15.8e %15.8e "
-               "%15.8e %15.8e   %15.8e %15.8e %15.8e %15.8e %15.8e %15.8e  %15.8e %15.8e %15.8e "
-               "%15.8e %15.8e %15.8e   %15.8e %15.8e %15.8e %15.8e %15.8e %15.8e   %15.8e %15.8e "
-               "%15.8e %15.8e\n",
-               r.gps_time, g[0], g[1], g[2], g[3], g[4], g[5], s[0], s[1], s[2], s[3], s[4], s[5],
-               f[0], f[1], f[2], f[3], f[4], f[5], dt[0], dt[1], dt[2], dt[3], dt[4], dt[5],
-               se[0], se[1], se[2], se[3], se[4], se[5], ot[0], ot[1], ot[2], ot[3], ot[4], ot[5],
-               pt[0], pt[1], pt[2], pt[3], pt[4], pt[5], nt[0], nt[1], nt[2], nt[3], nt[4], nt[5],
-               ca[0], ca[1], ca[2], ca[3], ca[4], ca[5], q[0], q[1], q[2], q[3]);
+    const Group before_flags[] = {{3, r.gradients, 6}, {3, r.sigmas, 6}};
+    const Group after_flags[] = {
+        {3, r.direct_tides, 6}, {3, r.solid_earth_tides, 6}, {3, r.ocean_tides, 6},
+        {3, r.pole_tides, 6},   {2, r.non_tidal, 6},         {3, r.calibration, 6},
+        {3, r.quaternions, 4},
+    };
+    auto put_groups = [](TableLine& line, const Group* groups, std::size_t count) {
+        for (std::size_t g = 0; g < count; ++g) {
+            line.blanks(groups[g].blanks_before);
+            for (int i = 0; i < groups[g].count; ++i) {
+                if (i > 0)
+                    line.blanks(1);
+                line.e(groups[g].values[i], 15, 8);
+            }
+        }
+    };
+    if (can_write(out)) {
+        TableLine line(out);
+        // The time holds a double's value: as text it is that double's.
+        line.f(static_cast<double>(r.gps_time), 20, 9);
+        put_groups(line, before_flags, 2);
+        line.blanks(3);
+        for (int i = 0; i < 6; ++i) {
+            if (i > 0)
+                line.blanks(1);
+            line.d(r.flags[i], 0);
+        }
+        put_groups(line, after_flags, 7);
+        line.finish();
+    }
     initialize_EGG_NOM_2_data();
 }
 
@@ -315,7 +368,7 @@ void PutToStruct_SST_PCV_2(TagPath tags, int32_t mode, const char* row_text,
         return;
     // The indices are 32-bit: a wider strtol result keeps its low 32 bits.
     auto to_index = [](const char* text) {
-        return static_cast<int32_t>(static_cast<uint32_t>(static_cast<unsigned long>(text_to_long(text))));
+        return static_cast<int32_t>(static_cast<uint32_t>(static_cast<unsigned long>(parse_long(text))));
     };
     if (mode == 1) {
         if (row_text != nullptr)
@@ -324,14 +377,16 @@ void PutToStruct_SST_PCV_2(TagPath tags, int32_t mode, const char* row_text,
             SST_PCV_2_data.column = to_index(column_text);
     } else if (mode == 2) {
         if (value_text != nullptr)
-            SST_PCV_2_data.value = text_to_double(value_text);
+            SST_PCV_2_data.value = parse_double(value_text);
     }
 }
 
 void OutputToFileASCII_SST_PCV_2(OutputFile& out)
 {
-    write_line(out, "%6d %6d   %14.7e\n", SST_PCV_2_data.row, SST_PCV_2_data.column,
-               SST_PCV_2_data.value);
+    // "%6d %6d   %14.7e\n"
+    if (can_write(out))
+        TableLine(out).d(SST_PCV_2_data.row, 6).blanks(1).d(SST_PCV_2_data.column, 6)
+            .blanks(3).e(SST_PCV_2_data.value, 14, 7).finish();
     initialize_SST_PCV_2_data();
 }
 
@@ -390,23 +445,42 @@ void PutToStruct_SST_PRD_2_Velocity_Factor(double factor)
     SST_PRD_2_data.velocity_factor = factor;
 }
 
+// The columns the two orbit tables share: "%20.9f   %15.6f %15.6f %15.6f %15.6f"
+// with the epoch in GPS-time seconds and the positions scaled.
+template <typename Record>
+void put_orbit_columns(TableLine& line, const Record& r)
+{
+    const double seconds = gps_seconds(r.year, r.month, r.day, r.hour, r.minute, r.second);
+    line.f(seconds, 20, 9).blanks(3);
+    line.f(r.position_factor * r.x, 15, 6).blanks(1);
+    line.f(r.position_factor * r.y, 15, 6).blanks(1);
+    line.f(r.position_factor * r.z, 15, 6).blanks(1);
+    line.f(r.clock, 15, 6);
+}
+
 void OutputToFileASCII_SST_PKI_2(OutputFile& out)
 {
-    const SST_PKI_2_record& r = SST_PKI_2_data;
-    const double seconds = gps_seconds(r.year, r.month, r.day, r.hour, r.minute, r.second);
-    write_line(out, "%20.9f   %15.6f %15.6f %15.6f %15.6f\n", seconds, r.position_factor * r.x,
-               r.position_factor * r.y, r.position_factor * r.z, r.clock);
+    if (can_write(out)) {
+        TableLine line(out);
+        put_orbit_columns(line, SST_PKI_2_data);
+        line.finish();
+    }
     initialize_SST_PKI_2_data();
 }
 
 void OutputToFileASCII_SST_PRD_2(OutputFile& out)
 {
+    // The orbit columns, then "   %12.6f %12.6f %12.6f %12.6f".
     const SST_PRD_2_record& r = SST_PRD_2_data;
-    const double seconds = gps_seconds(r.year, r.month, r.day, r.hour, r.minute, r.second);
-    write_line(out, "%20.9f   %15.6f %15.6f %15.6f %15.6f   %12.6f %12.6f %12.6f %12.6f\n",
-               seconds, r.position_factor * r.x, r.position_factor * r.y,
-               r.position_factor * r.z, r.clock, r.velocity_factor * r.vx,
-               r.velocity_factor * r.vy, r.velocity_factor * r.vz, r.clock_change_rate);
+    if (can_write(out)) {
+        TableLine line(out);
+        put_orbit_columns(line, r);
+        line.blanks(3).f(r.velocity_factor * r.vx, 12, 6).blanks(1);
+        line.f(r.velocity_factor * r.vy, 12, 6).blanks(1);
+        line.f(r.velocity_factor * r.vz, 12, 6).blanks(1);
+        line.f(r.clock_change_rate, 12, 6);
+        line.finish();
+    }
     initialize_SST_PRD_2_data();
 }
 
@@ -430,7 +504,10 @@ void PutToStruct_SST_PRM_2(TagPath tags, const char* text)
 void OutputToFileASCII_SST_PRM_2(OutputFile& out)
 {
     const SST_PRM_2_record& r = SST_PRM_2_data;
-    write_line(out, "%20.9f   %2.16f %2.15f %2.16f %2.16f\n", r.time, r.q1, r.q2, r.q3, r.q4);
+    // "%20.9f   %2.16f %2.15f %2.16f %2.16f\n"
+    if (can_write(out))
+        TableLine(out).f(r.time, 20, 9).blanks(3).f(r.q1, 2, 16).blanks(1).f(r.q2, 2, 15)
+            .blanks(1).f(r.q3, 2, 16).blanks(1).f(r.q4, 2, 16).finish();
     initialize_SST_PRM_2_data();
 }
 
