@@ -36,7 +36,7 @@ check: test test-asan
 # Speed and memory against libxml2's own streaming parse (not a test).
 BENCH_BUILD ?= build-release
 bench:
-	@sh tools/ensure-deps.sh python3 libxml2-utils
+	@sh tools/ensure-deps.sh python3 libxml2-utils time
 	cmake -S . -B $(BENCH_BUILD) -DCMAKE_BUILD_TYPE=Release -DL2_TESTS=OFF $(CMAKE_FLAGS) >/dev/null
 	cmake --build $(BENCH_BUILD) -j $(JOBS) --target l2xml2ascii bare_reader_loop
 	python3 bench/run_bench.py --program $(BENCH_BUILD)/l2xml2ascii \

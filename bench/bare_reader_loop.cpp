@@ -4,6 +4,26 @@
 #include <libxml/parser.h>
 #include <libxml/xmlreader.h>
 
+struct AttributeUse {
+    const char* element;
+    int depth;
+    const char* attribute;
+};
+
+const AttributeUse kAttributeUses[] = {
+    {"Covariance_Record", 4, "row"}, {"Covariance_Record", 4, "column"},
+    {"Position", 7, "unit"},         {"Velocity", 7, "unit"},
+    {"PDF_File", 4, "encoding"},
+};
+
+unsigned attribute_length(xmlTextReaderPtr reader, const char* attribute)
+{
+    xmlChar* value = xmlTextReaderGetAttribute(reader, BAD_CAST attribute);
+    const unsigned length = value != nullptr ? static_cast<unsigned>(xmlStrlen(value)) : 0;
+    xmlFree(value);
+    return length;
+}
+
 int main(int argc, char** argv)
 {
     if (argc != 2) {
@@ -19,9 +39,13 @@ int main(int argc, char** argv)
         switch (xmlTextReaderNodeType(reader)) {
         case XML_READER_TYPE_ELEMENT: {
             const xmlChar* name = xmlTextReaderConstName(reader);
-            checksum += name != nullptr ? name[0] : 0;
-            checksum += static_cast<unsigned>(xmlTextReaderDepth(reader));
+            const int depth = xmlTextReaderDepth(reader);
+            checksum += static_cast<unsigned>(depth);
             checksum += static_cast<unsigned>(xmlTextReaderIsEmptyElement(reader));
+            // The attributes the converter reads, on the elements that carry them.
+            for (const AttributeUse& use : kAttributeUses)
+                if (depth == use.depth && xmlStrEqual(name, BAD_CAST use.element))
+                    checksum += attribute_length(reader, use.attribute);
             break;
         }
         case XML_READER_TYPE_END_ELEMENT:

@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Times l2xml2ascii against libxml2's own streaming parse.
 
-For every product file it runs, alternating and after one warm-up round:
+For every product file it runs, alternating, after one warm-up run of the
+converter (which also measures its peak memory):
   - the converter (into a scratch folder),
   - `xmllint --stream --noout` (libxml2's streaming floor),
   - bench's bare reader loop (the converter's libxml2 calls, nothing else),
@@ -58,16 +59,25 @@ def generate(cache, scale):
 
 
 def timed(argv, cwd):
-    """Wall time and peak resident memory (KiB) of one run."""
+    """Wall time of one run."""
     start = time.perf_counter()
-    proc = subprocess.Popen(argv, cwd=cwd, stdout=subprocess.DEVNULL,
-                            stderr=subprocess.DEVNULL)
-    _, status, usage = os.wait4(proc.pid, 0)
+    status = subprocess.call(argv, cwd=cwd, stdout=subprocess.DEVNULL,
+                             stderr=subprocess.DEVNULL)
     elapsed = time.perf_counter() - start
-    proc.returncode = os.waitstatus_to_exitcode(status)
-    if proc.returncode != 0:
-        raise SystemExit("%s failed with status %d" % (" ".join(argv), proc.returncode))
-    return elapsed, usage.ru_maxrss
+    if status != 0:
+        raise SystemExit("%s failed with status %d" % (" ".join(argv), status))
+    return elapsed
+
+
+def peak_memory_kib(argv, cwd):
+    """Peak resident memory of one run, as GNU time reports it.
+
+    A child forked from this Python process would count Python's own pages
+    in its peak; GNU time forks from a small process."""
+    with tempfile.NamedTemporaryFile("r") as report:
+        subprocess.run(["/usr/bin/time", "-f", "%M", "-o", report.name] + argv, cwd=cwd,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=True)
+        return int(report.read().split()[-1])
 
 
 def main():
@@ -81,6 +91,8 @@ def main():
                         help="file sizes relative to the standard set (for a quick run)")
     args = parser.parse_args()
 
+    if not os.access("/usr/bin/time", os.X_OK):
+        raise SystemExit("/usr/bin/time not found: install time")
     xmllint = shutil.which("xmllint")
     if xmllint is None:
         raise SystemExit("xmllint not found: install libxml2-utils")
@@ -99,14 +111,10 @@ def main():
                 "bare": [os.path.abspath(args.bare), path],
             }
             times = {key: [] for key in commands}
-            peak = 0
-            for round_number in range(args.runs + 1):  # round 0 warms up
+            peak = peak_memory_kib(commands["convert"], scratch)  # also the warm-up
+            for _ in range(args.runs):
                 for key, argv in commands.items():
-                    elapsed, rss = timed(argv, scratch)
-                    if round_number > 0:
-                        times[key].append(elapsed)
-                    if key == "convert":
-                        peak = max(peak, rss)
+                    times[key].append(timed(argv, scratch))
             med = {key: statistics.median(values) for key, values in times.items()}
             size_mb = os.path.getsize(path) / 1e6
             rows.append((name, size_mb, med["convert"], med["xmllint"], med["bare"],

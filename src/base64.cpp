@@ -64,8 +64,29 @@ unsigned char* base64_decode_counting_pads(const char* data, int32_t input_lengt
     uint32_t group = 0;     // the values of the group's characters so far
     int in_group = 0;       // characters of the current group
     int32_t group_pads = 0; // "=" among them
-    for (std::size_t i = 0; i < length; ++i) {
-        const signed char value = decoding_table[static_cast<unsigned char>(data[i])];
+    std::size_t i = 0;
+    while (i < length) {
+        // Whole groups of four alphabet characters, the usual case, at once.
+        if (in_group == 0) {
+            while (i + 4 <= length) {
+                const signed char a = decoding_table[static_cast<unsigned char>(data[i])];
+                const signed char b = decoding_table[static_cast<unsigned char>(data[i + 1])];
+                const signed char c = decoding_table[static_cast<unsigned char>(data[i + 2])];
+                const signed char d = decoding_table[static_cast<unsigned char>(data[i + 3])];
+                if ((a | b | c | d) < 0)
+                    break;
+                const uint32_t v = static_cast<uint32_t>(a) << 18 | static_cast<uint32_t>(b) << 12 |
+                                   static_cast<uint32_t>(c) << 6 | static_cast<uint32_t>(d);
+                decoded[out++] = static_cast<unsigned char>(v >> 16);
+                decoded[out++] = static_cast<unsigned char>(v >> 8);
+                decoded[out++] = static_cast<unsigned char>(v);
+                *last_group_pads = 0;
+                i += 4;
+            }
+            if (i >= length)
+                break;
+        }
+        const signed char value = decoding_table[static_cast<unsigned char>(data[i++])];
         if (value == kSkip)
             continue;
         if (value == kPad) {

@@ -3,7 +3,6 @@
 // table line; the embedded-document path; the header epoch record.
 #include "l2xml2ascii.h"
 
-#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
@@ -115,7 +114,10 @@ struct FieldRoute {
 void store_routed(const std::vector<FieldRoute>& routes, const TagPath& tags, const char* text)
 {
     for (const FieldRoute& route : routes) {
-        if (!std::equal(route.codes, route.codes + route.length, tags.begin() + 5))
+        int d = 0;
+        while (d < route.length && tags[5 + d] == route.codes[d])
+            ++d;
+        if (d < route.length)
             continue;
         double value = parse_double(text);
         if (route.adds_epoch)

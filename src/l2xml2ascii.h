@@ -25,7 +25,8 @@ using TagPath = std::array<int32_t, kTagDepths>;
 // behind them are not looked at.  A code of 0 means "nothing open there".
 inline bool tag_path_shows(const TagPath& tags, const int32_t* codes, std::size_t count)
 {
-    for (std::size_t d = 0; d < count; ++d)
+    // From the deepest entry up: that is where paths mostly differ.
+    for (std::size_t d = count; d-- > 0;)
         if (tags[d] != codes[d])
             return false;
     return true;

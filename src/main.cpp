@@ -102,24 +102,21 @@ void route_document_text(const char* text)
         OutputToFile_SST_PRP_2_Document(fid_sst_prp, text);
 }
 
-const std::vector<Product>& products()
-{
-    static const std::vector<Product> table = {
-        {"EGG_NOM_2", kEGG_NOM_2, {1, 1, 0}, {1, 1, 1, 0}, {1, 1, 1, 1}, "ascii",
-         &fid_egg_nom, OutputToFileASCII_EGG_NOM_2, route_gradient_text},
-        {"SST_PCV_2", kSST_PCV_2, {1, 2, 2, 0}, {1, 2, 2, 2, 0}, {1, 2, 2, 2, 7}, "ascii",
-         &fid_sst_pcv, OutputToFileASCII_SST_PCV_2, route_covariance_text},
-        {"SST_PKI_2", kSST_PKI_2, {1, 2, 3, 0}, {1, 2, 3, 3, 0}, {1, 2, 3, 3, 8}, "ascii",
-         &fid_sst_pki, OutputToFileASCII_SST_PKI_2, route_pki_text},
-        {"SST_PRD_2", kSST_PRD_2, {1, 2, 4, 0}, {1, 2, 4, 3, 0}, {1, 2, 4, 3, 8}, "ascii",
-         &fid_sst_prd, OutputToFileASCII_SST_PRD_2, route_prd_text},
-        {"SST_PRM_2", kSST_PRM_2, {1, 2, 5, 0}, {1, 2, 5, 4, 0}, {1, 2, 5, 4, 9}, "ascii",
-         &fid_sst_prm, OutputToFileASCII_SST_PRM_2, route_rotation_text},
-        {"SST_PRP_2", kSST_PRP_2, {1, 2, 6, 0}, {}, {1, 2, 6, 5, 10}, "pdf",
-         &fid_sst_prp, nullptr, route_document_text},
-    };
-    return table;
-}
+// The product table, in the order in which section starts are tested.
+const std::vector<Product> kProducts = {
+    {"EGG_NOM_2", kEGG_NOM_2, {1, 1, 0}, {1, 1, 1, 0}, {1, 1, 1, 1}, "ascii",
+     &fid_egg_nom, OutputToFileASCII_EGG_NOM_2, route_gradient_text},
+    {"SST_PCV_2", kSST_PCV_2, {1, 2, 2, 0}, {1, 2, 2, 2, 0}, {1, 2, 2, 2, 7}, "ascii",
+     &fid_sst_pcv, OutputToFileASCII_SST_PCV_2, route_covariance_text},
+    {"SST_PKI_2", kSST_PKI_2, {1, 2, 3, 0}, {1, 2, 3, 3, 0}, {1, 2, 3, 3, 8}, "ascii",
+     &fid_sst_pki, OutputToFileASCII_SST_PKI_2, route_pki_text},
+    {"SST_PRD_2", kSST_PRD_2, {1, 2, 4, 0}, {1, 2, 4, 3, 0}, {1, 2, 4, 3, 8}, "ascii",
+     &fid_sst_prd, OutputToFileASCII_SST_PRD_2, route_prd_text},
+    {"SST_PRM_2", kSST_PRM_2, {1, 2, 5, 0}, {1, 2, 5, 4, 0}, {1, 2, 5, 4, 9}, "ascii",
+     &fid_sst_prm, OutputToFileASCII_SST_PRM_2, route_rotation_text},
+    {"SST_PRP_2", kSST_PRP_2, {1, 2, 6, 0}, {}, {1, 2, 6, 5, 10}, "pdf",
+     &fid_sst_prp, nullptr, route_document_text},
+};
 
 bool shows(const std::vector<int32_t>& path)
 {
@@ -128,7 +125,7 @@ bool shows(const std::vector<int32_t>& path)
 
 const Product* current_product()
 {
-    for (const Product& p : products())
+    for (const Product& p : kProducts)
         if (p.bit == product)
             return &p;
     return nullptr;
@@ -182,24 +179,20 @@ struct AttributeRoute {
     void (*route)(xmlTextReaderPtr reader);
 };
 
-const std::vector<AttributeRoute>& attribute_routes()
-{
-    static const std::vector<AttributeRoute> table = {
-        // Covariance_Record
-        {kSST_PCV_2, {1, 2, 2, 2, 7, 0}, route_covariance_indices},
-        // SP3c_Record / List_of_Satellite_IDs / L15 / Position or Velocity
-        {kSST_PKI_2, {1, 2, 3, 3, 8, 15, 10, 12, 0}, route_pki_position_unit},
-        {kSST_PRD_2, {1, 2, 4, 3, 8, 15, 10, 12, 0}, route_prd_position_unit},
-        {kSST_PRD_2, {1, 2, 4, 3, 8, 15, 10, 13, 0}, route_prd_velocity_unit},
-        // PDF_File
-        {kSST_PRP_2, {1, 2, 6, 5, 10, 0}, route_document_encoding},
-    };
-    return table;
-}
+const std::vector<AttributeRoute> kAttributeRoutes = {
+    // Covariance_Record
+    {kSST_PCV_2, {1, 2, 2, 2, 7, 0}, route_covariance_indices},
+    // SP3c_Record / List_of_Satellite_IDs / L15 / Position or Velocity
+    {kSST_PKI_2, {1, 2, 3, 3, 8, 15, 10, 12, 0}, route_pki_position_unit},
+    {kSST_PRD_2, {1, 2, 4, 3, 8, 15, 10, 12, 0}, route_prd_position_unit},
+    {kSST_PRD_2, {1, 2, 4, 3, 8, 15, 10, 13, 0}, route_prd_velocity_unit},
+    // PDF_File
+    {kSST_PRP_2, {1, 2, 6, 5, 10, 0}, route_document_encoding},
+};
 
 void route_attributes(xmlTextReaderPtr reader)
 {
-    for (const AttributeRoute& r : attribute_routes())
+    for (const AttributeRoute& r : kAttributeRoutes)
         if (r.product == product && shows(r.path))
             r.route(reader);
 }
@@ -237,7 +230,7 @@ void start_section(const Product& p, const OutputNames& names)
 {
     product = p.bit;
     const std::string file = names.file_for(p);
-    const std::size_t index = static_cast<std::size_t>(&p - products().data());
+    const std::size_t index = static_cast<std::size_t>(&p - kProducts.data());
     bool created = true;
     int error = 0;
     if (!section_started[index]) {
@@ -264,7 +257,7 @@ void element_start(xmlTextReaderPtr reader, const char* name, int depth, bool em
             std::puts("MESSAGE: something went wrong -- level > 9 reached!");
 
         if (TAG_flags[0] == 1) {
-            for (const Product& p : products()) {
+            for (const Product& p : kProducts) {
                 if (shows(p.section_path)) {
                     if (product != p.bit)
                         start_section(p, names);
@@ -315,7 +308,7 @@ void walk_xml_file(const std::string& path, Visit visit)
 
 void product_pass(const std::string& input_path, const OutputNames& names)
 {
-    section_started.assign(products().size(), false);
+    section_started.assign(kProducts.size(), false);
     // Only what a node's type needs is asked of the reader: these calls are
     // a good part of the cost of a pass.
     walk_xml_file(input_path, [&names](xmlTextReaderPtr reader) {
@@ -448,7 +441,7 @@ bool parse_options(int argc, char** argv, Options& options, int& exit_status)
 // Closes every output file still open, checking that all was written.
 void close_outputs()
 {
-    for (const Product& p : products())
+    for (const Product& p : kProducts)
         p.stream->close();
 }
 

@@ -2,7 +2,6 @@
 // their codes per depth, and the header elements of the header pass.
 #include "l2xml2ascii.h"
 
-#include <cstring>
 
 namespace {
 
@@ -65,6 +64,17 @@ const HeaderElement kHeaderElements[] = {
     {"Reference", 64},
 };
 
+// The whole of `name` equals `known`.  Every element start asks this of
+// several names, most of which differ in their first byte.
+bool same_name(const char* name, const char* known)
+{
+    while (*known != '\0' && *name == *known) {
+        ++name;
+        ++known;
+    }
+    return *name == '\0' && *known == '\0';
+}
+
 }  // namespace
 
 int32_t GetNodeTagfromName(const char* name, int32_t depth)
@@ -73,7 +83,7 @@ int32_t GetNodeTagfromName(const char* name, int32_t depth)
         return -1;
     const DepthNames& list = kVocabulary[depth];
     for (int i = 0; i < list.count; ++i)
-        if (std::strcmp(name, list.names[i]) == 0)
+        if (same_name(name, list.names[i]))
             return i + 1;
     return -1;
 }
@@ -81,7 +91,7 @@ int32_t GetNodeTagfromName(const char* name, int32_t depth)
 int HDR_GetNodeTagfromFile(const char* name)
 {
     for (const HeaderElement& element : kHeaderElements)
-        if (std::strcmp(name, element.name) == 0)
+        if (same_name(name, element.name))
             return element.bit;
     return 0;
 }
