@@ -5,7 +5,7 @@ JOBS         ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_FLAGS  ?=
 DEMO_DIR     ?= demo-output
 
-.PHONY: all deps build demo check test test-asan bench clean
+.PHONY: all deps build demo check test test-asan bench plots clean
 
 all: build
 
@@ -31,7 +31,7 @@ test-asan: deps
 	cd $(ASAN_BUILD) && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
 	    UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 ctest --output-on-failure -j $(JOBS)
 
-check: test test-asan
+check: test test-asan fuzz-check memcheck
 
 # Speed and memory against libxml2's own streaming parse (not a test).
 BENCH_BUILD ?= build-release

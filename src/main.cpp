@@ -3,9 +3,11 @@
 // attributes and text into the product records.
 #include "l2xml2ascii.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <getopt.h>
+#include <initializer_list>
 #include <libxml/parser.h>
 #include <libxml/xmlreader.h>
 #include <memory>
@@ -56,14 +58,26 @@ constexpr int kElementEnd = XML_READER_TYPE_END_ELEMENT;
 // ---------------------------------------------------------------------------
 // Products
 
+// A run of tag path entries from depth 0, held in place; empty: "none".
+struct CodePath {
+    int32_t codes[kTagDepths] = {};
+    std::size_t length = 0;
+
+    CodePath() = default;
+    CodePath(std::initializer_list<int32_t> list) : length(list.size())
+    {
+        std::copy(list.begin(), list.end(), codes);
+    }
+};
+
 // What the product pass knows of one product type.  Paths are tag path
 // entries from depth 0; a trailing 0 means "nothing open at that depth".
 struct Product {
     const char* name;                     // fills the product slot of output names
     int32_t bit;                          // value of `product` while its section is open
-    std::vector<int32_t> section_path;    // the product element open, nothing below
-    std::vector<int32_t> record_path;     // right after a record closed (empty: none)
-    std::vector<int32_t> text_path;       // text inside one of its records
+    CodePath section_path;                // the product element open, nothing below
+    CodePath record_path;                 // right after a record closed (empty: none)
+    CodePath text_path;                   // text inside one of its records
     const char* extension;                // fills the extension slot
     OutputFile* stream;
     void (*writer)(OutputFile&);          // prints one record line (or null)
@@ -118,9 +132,9 @@ const std::vector<Product> kProducts = {
      &fid_sst_prp, nullptr, route_document_text},
 };
 
-bool shows(const std::vector<int32_t>& path)
+bool shows(const CodePath& path)
 {
-    return !path.empty() && tag_path_shows(TAG_flags, path.data(), path.size());
+    return path.length > 0 && tag_path_shows(TAG_flags, path.codes, path.length);
 }
 
 const Product* current_product()
@@ -175,7 +189,7 @@ void route_document_encoding(xmlTextReaderPtr reader)
 // Elements whose attributes reach a record, by product and tag path.
 struct AttributeRoute {
     int32_t product;
-    std::vector<int32_t> path;
+    CodePath path;
     void (*route)(xmlTextReaderPtr reader);
 };
 
@@ -309,6 +323,8 @@ void walk_xml_file(const std::string& path, Visit visit)
 void product_pass(const std::string& input_path, const OutputNames& names)
 {
     section_started.assign(kProducts.size(), false);
+    TAG_flags.fill(0);
+    product = kNoProduct;
     // Only what a node's type needs is asked of the reader: these calls are
     // a good part of the cost of a pass.
     walk_xml_file(input_path, [&names](xmlTextReaderPtr reader) {
@@ -338,6 +354,7 @@ void product_pass(const std::string& input_path, const OutputNames& names)
 
 void header_pass(const std::string& header_path)
 {
+    HDR_TAG_flags = 0;
     walk_xml_file(header_path, [](xmlTextReaderPtr reader) {
         const xmlChar* node_name = xmlTextReaderConstName(reader);
         const char* name = node_name != nullptr ? as_text(node_name) : "--";
