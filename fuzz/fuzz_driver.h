@@ -2,13 +2,11 @@
 // the driver's entry (src/main.cpp compiled with -Dmain=l2xml2ascii_main), a
 // private scratch folder, and the reset of the driver's globals between runs.
 //
-// The driver was written for one run per process: it leaves `product`,
-// `TAG_flags` and `HDR_TAG_flags` as the last file left them (a section whose
-// list never closed keeps `product` set, and the next run would then not open
-// that product's file).  Each harness therefore calls reset_driver_state()
-// before every run, and the product harnesses run each input twice and
-// compare the two results, so that any other state that survives a run shows
-// up as a crash of the harness.
+// The passes start from a clean tag path, product bit and header bit set;
+// reset_driver_state() clears them and the failure count before every run as
+// well, and the product harnesses run each input twice and compare the two
+// results, so that any state that survives a run shows up as a crash of the
+// harness.
 #ifndef L2_FUZZ_DRIVER_H
 #define L2_FUZZ_DRIVER_H
 
