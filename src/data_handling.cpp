@@ -395,22 +395,29 @@ void OutputToFileASCII_SST_PCV_2(OutputFile& out)
 // ===========================================================================
 // SST_PKI_2 and SST_PRD_2: orbits
 
-void initialize_SST_PKI_2_data()
+namespace {
+
+// The fields both orbit records have.
+template <typename Record>
+void reset_epoch_and_position(Record& r)
 {
-    SST_PKI_2_record& r = SST_PKI_2_data;
     r.year = r.month = r.day = r.hour = r.minute = r.second = kUnset;
     r.position_factor = 1.0;
     r.x = r.y = r.z = kUnset;
     r.clock = kUnset;
 }
 
+}  // namespace
+
+void initialize_SST_PKI_2_data()
+{
+    reset_epoch_and_position(SST_PKI_2_data);
+}
+
 void initialize_SST_PRD_2_data()
 {
     SST_PRD_2_record& r = SST_PRD_2_data;
-    r.year = r.month = r.day = r.hour = r.minute = r.second = kUnset;
-    r.position_factor = 1.0;
-    r.x = r.y = r.z = kUnset;
-    r.clock = kUnset;
+    reset_epoch_and_position(r);
     r.velocity_factor = 1.0;
     r.vx = r.vy = r.vz = kUnset;
     r.clock_change_rate = kUnset;
@@ -447,6 +454,8 @@ void PutToStruct_SST_PRD_2_Velocity_Factor(double factor)
     SST_PRD_2_data.velocity_factor = factor;
 }
 
+namespace {
+
 // The columns the two orbit tables share: "%20.9f   %15.6f %15.6f %15.6f %15.6f"
 // with the epoch in GPS-time seconds and the positions scaled.
 template <typename Record>
@@ -459,6 +468,8 @@ void put_orbit_columns(TableLine& line, const Record& r)
     line.f(r.position_factor * r.z, 15, 6).blanks(1);
     line.f(r.clock, 15, 6);
 }
+
+}  // namespace
 
 void OutputToFileASCII_SST_PKI_2(OutputFile& out)
 {

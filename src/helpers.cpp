@@ -307,16 +307,24 @@ const Powers& powers()
 }
 #endif
 
-}  // namespace
-
-double parse_double(const char* text)
+// Passes over the white space and the sign that strtod and strtol allow in
+// front of a number; true for a minus sign.
+bool skip_space_and_sign(const char*& p)
 {
-    const char* p = text;
     while (is_space(*p))
         ++p;
     const bool negative = *p == '-';
     if (*p == '-' || *p == '+')
         ++p;
+    return negative;
+}
+
+}  // namespace
+
+double parse_double(const char* text)
+{
+    const char* p = text;
+    const bool negative = skip_space_and_sign(p);
     const char* const first = p;
 
     bool any_digit = false;
@@ -390,11 +398,7 @@ double parse_double(const char* text)
 long parse_long(const char* text)
 {
     const char* p = text;
-    while (is_space(*p))
-        ++p;
-    const bool negative = *p == '-';
-    if (*p == '-' || *p == '+')
-        ++p;
+    const bool negative = skip_space_and_sign(p);
     const char* const digits = p;
     long value = 0;
     for (; is_digit(*p); ++p) {
