@@ -79,12 +79,15 @@ fuzz-run-%: fuzz-deps $(FUZZ_BUILD)/fuzz_% $(FUZZ_WORK)/seeds/.made
 	        $(FUZZ_BUILD)/fuzz_$* -close_fd_mask=3 fuzz/regressions/$*/* \
 	        >$(FUZZ_WORK)/$*-regressions.log 2>&1 \
 	        || { cat $(FUZZ_WORK)/$*-regressions.log; exit 1; }; fi
-	@echo "== $*: fuzzing for $(FUZZ_TIME) s"
-	ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+	@echo "== $*: fuzzing for $(FUZZ_TIME) s (log: $(FUZZ_WORK)/$*-fuzz.log)"
+	@ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
 	$(FUZZ_BUILD)/fuzz_$* -max_total_time=$(FUZZ_TIME) -timeout=20 -rss_limit_mb=2048 \
 	    -dict=fuzz/l2.dict -close_fd_mask=3 -print_final_stats=1 \
 	    -artifact_prefix=$(FUZZ_WORK)/artifacts/$*- $(FUZZ_ARGS) \
-	    $(FUZZ_WORK)/$* $(FUZZ_WORK)/seeds/$(FUZZ_SEEDS_$*)
+	    $(FUZZ_WORK)/$* $(FUZZ_WORK)/seeds/$(FUZZ_SEEDS_$*) >$(FUZZ_WORK)/$*-fuzz.log 2>&1 \
+	    || { tail -n 80 $(FUZZ_WORK)/$*-fuzz.log; exit 1; }
+	@grep -E '^(Done|stat::number_of_executed_units|stat::peak_rss_mb)' $(FUZZ_WORK)/$*-fuzz.log; \
+	    grep -E '^#[0-9]+.*(INITED|DONE)' $(FUZZ_WORK)/$*-fuzz.log | tail -n 1
 
 fuzz: $(addprefix fuzz-run-,$(FUZZ_HARNESSES))
 
