@@ -2,6 +2,8 @@
 // their codes per depth, and the header elements of the header pass.
 #include "l2xml2ascii.h"
 
+#include <array>
+#include <cstring>
 
 namespace {
 
@@ -81,10 +83,37 @@ int32_t GetNodeTagfromName(const char* name, int32_t depth)
 {
     if (depth < 0 || depth >= kTagDepths)
         return -1;
-    const DepthNames& list = kVocabulary[depth];
-    for (int i = 0; i < list.count; ++i)
-        if (same_name(name, list.names[i]))
-            return i + 1;
+    // Every element start asks this: the names of a depth are found through
+    // a small hash of length, first and last byte, then compared in full.
+    struct Slot {
+        const char* name;  // null: empty slot
+        int32_t code;
+    };
+    constexpr std::size_t kSlots = 64;  // a power of two, well above 16 names
+    using Table = std::array<Slot, kSlots>;
+    auto hash = [](const char* text, std::size_t length) {
+        const unsigned char first = static_cast<unsigned char>(text[0]);
+        const unsigned char last = static_cast<unsigned char>(length ? text[length - 1] : 0);
+        return (length * 37 + first * 7 + last) & (kSlots - 1);
+    };
+    static const std::array<Table, kTagDepths> tables = [&hash] {
+        std::array<Table, kTagDepths> result{};
+        for (int d = 0; d < kTagDepths; ++d) {
+            for (int i = 0; i < kVocabulary[d].count; ++i) {
+                const char* known = kVocabulary[d].names[i];
+                std::size_t slot = hash(known, std::strlen(known));
+                while (result[d][slot].name != nullptr)
+                    slot = (slot + 1) & (kSlots - 1);
+                result[d][slot] = Slot{known, i + 1};
+            }
+        }
+        return result;
+    }();
+    const Table& table = tables[static_cast<std::size_t>(depth)];
+    for (std::size_t slot = hash(name, std::strlen(name)); table[slot].name != nullptr;
+         slot = (slot + 1) & (kSlots - 1))
+        if (same_name(name, table[slot].name))
+            return table[slot].code;
     return -1;
 }
 
