@@ -23,19 +23,21 @@ const char kHeader[] =
     "</Epoch_Information></SST_PRM_2></SST_PSO_2></SPH></Variable_Header>"
     "</Earth_Explorer_Header>\n";
 
-struct Scratch {
-    std::string root = fuzz::make_scratch_dir();
-    std::string work = root + "w/";
-    ~Scratch() { fuzz::remove_scratch_dir(root); }
-    Scratch()
-    {
-        mkdir(work.c_str(), 0755);
-        mkdir((work + "sub").c_str(), 0755);
-        fuzz::write_file(work + kProductName, kProduct);
-        fuzz::write_file(work + "sub/" + kProductName, kProduct);
-        fuzz::write_file(work + kHeaderName, kHeader);
-    }
-};
+// The scratch folder with a product and a header, and the product again in
+// sub/ for working directories given by the input.
+fuzz::Scratch& scratch()
+{
+    static fuzz::Scratch s;
+    static const bool ready = [] {
+        mkdir((s.work + "sub").c_str(), 0755);
+        fuzz::write_file(s.work + kProductName, kProduct);
+        fuzz::write_file(s.work + "sub/" + kProductName, kProduct);
+        fuzz::write_file(s.work + kHeaderName, kHeader);
+        return true;
+    }();
+    (void)ready;
+    return s;
+}
 
 // Runs with the scratch folder as the current directory and goes back to
 // where libFuzzer reads its corpus from afterwards.
@@ -73,7 +75,7 @@ bool leaves_scratch(const std::string& word)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    static Scratch s;
+    fuzz::Scratch& s = scratch();
     std::vector<std::string> words(1);
     for (size_t i = 0; i < size; ++i) {
         if (data[i] == '\0' || data[i] == '\n') {

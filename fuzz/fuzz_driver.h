@@ -59,6 +59,17 @@ inline void remove_scratch_dir(const std::string& dir)
         FTW_DEPTH | FTW_PHYS);
 }
 
+// A harness's scratch folder, made on first use and removed at exit: `root`
+// holds what the harness keeps, `work` is the program's working directory.
+struct Scratch {
+    std::string root = make_scratch_dir();
+    std::string work = root + "w/";
+    Scratch() { mkdir(work.c_str(), 0755); }
+    ~Scratch() { remove_scratch_dir(root); }
+    Scratch(const Scratch&) = delete;
+    Scratch& operator=(const Scratch&) = delete;
+};
+
 inline void write_file(const std::string& path, const uint8_t* data, size_t size)
 {
     const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);

@@ -16,20 +16,12 @@ const char kProduct[] =
     "</Rotation_Record>\n"
     "</List_of_Rotation_Records></SST_PRM_2></SST_PSO_2></Data_Block>\n";
 
-struct Scratch {
-    std::string root = fuzz::make_scratch_dir();
-    std::string work = root + "w/";
-    ~Scratch() { fuzz::remove_scratch_dir(root); }
-    Scratch()
-    {
-        mkdir(work.c_str(), 0755);
-        fuzz::write_file(work + kInput, kProduct);
-    }
-};
-
-Scratch& scratch()
+// The scratch folder, holding the fixed product the header is paired with.
+fuzz::Scratch& scratch()
 {
-    static Scratch s;
+    static fuzz::Scratch s;
+    static const bool ready = (fuzz::write_file(s.work + kInput, kProduct), true);
+    (void)ready;
     return s;
 }
 
@@ -37,7 +29,7 @@ Scratch& scratch()
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    Scratch& s = scratch();
+    fuzz::Scratch& s = scratch();
     fuzz::write_file(s.work + kHeader, data, size);
     fuzz::run_twice_and_compare({"--if", kInput, "--hdr", kHeader, "--dir", s.work}, s.work,
                                 {kInput, kHeader}, s.root + "stdout");

@@ -8,16 +8,9 @@ namespace {
 
 const char kInput[] = "L2FUZZINSST_PSO_2_20091101T000000_FUZZ.xml";
 
-struct Scratch {
-    std::string root = fuzz::make_scratch_dir();
-    std::string work = root + "w/";
-    ~Scratch() { fuzz::remove_scratch_dir(root); }
-    Scratch() { mkdir(work.c_str(), 0755); }
-};
-
-Scratch& scratch()
+fuzz::Scratch& scratch()
 {
-    static Scratch s;
+    static fuzz::Scratch s;
     return s;
 }
 
@@ -25,7 +18,7 @@ Scratch& scratch()
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    Scratch& s = scratch();
+    fuzz::Scratch& s = scratch();
     fuzz::write_file(s.work + kInput, data, size);
     fuzz::run_twice_and_compare({"--if", kInput, "--dir", s.work}, s.work, {kInput},
                                 s.root + "stdout");
