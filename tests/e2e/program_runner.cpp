@@ -205,4 +205,22 @@ std::vector<std::string> list_files(const std::string& root, bool with_folders) 
     return found;
 }
 
+std::string base64(const std::string& bytes)
+{
+    static const char alphabet[] =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string text;
+    for (std::size_t i = 0; i < bytes.size(); i += 3) {
+        const std::size_t left = bytes.size() - i;
+        unsigned v = static_cast<unsigned char>(bytes[i]) << 16;
+        if (left > 1) v |= static_cast<unsigned char>(bytes[i + 1]) << 8;
+        if (left > 2) v |= static_cast<unsigned char>(bytes[i + 2]);
+        text += alphabet[(v >> 18) & 63];
+        text += alphabet[(v >> 12) & 63];
+        text += left > 1 ? alphabet[(v >> 6) & 63] : '=';
+        text += left > 2 ? alphabet[v & 63] : '=';
+    }
+    return text;
+}
+
 }  // namespace e2e

@@ -68,6 +68,10 @@ void write_file(const std::string& path, const std::string& content);
 // With `with_folders`, folders are listed too, each with a trailing "/".
 std::vector<std::string> list_files(const std::string& root, bool with_folders = false);
 
+// `bytes` in plain RFC 4648 base64 on one line, "=" padded: the tests' own
+// encoder, so that expected documents do not depend on the program's codec.
+std::string base64(const std::string& bytes);
+
 }  // namespace e2e
 
 #endif  // L2_E2E_PROGRAM_RUNNER_H

@@ -23,24 +23,6 @@ std::string sample_pdf()
     return pdf;
 }
 
-// Plain RFC 4648 base64 on one line, "=" padded.
-std::string base64(const std::string& bytes)
-{
-    static const char alphabet[] =
-        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    std::string text;
-    for (std::size_t i = 0; i < bytes.size(); i += 3) {
-        const std::size_t left = bytes.size() - i;
-        unsigned v = static_cast<unsigned char>(bytes[i]) << 16;
-        if (left > 1) v |= static_cast<unsigned char>(bytes[i + 1]) << 8;
-        if (left > 2) v |= static_cast<unsigned char>(bytes[i + 2]);
-        text += alphabet[(v >> 18) & 63];
-        text += alphabet[(v >> 12) & 63];
-        text += left > 1 ? alphabet[(v >> 6) & 63] : '=';
-        text += left > 2 ? alphabet[v & 63] : '=';
-    }
-    return text;
-}
 
 // `text` cut into lines of `width` characters, each led by `indent` and ended
 // by `eol`; the whole begins with `eol` so the text starts below its tag.
@@ -62,7 +44,7 @@ struct Doc {
 
 Doc base64_doc(const std::string& bytes)
 {
-    return {"Base64", wrap(base64(bytes), "\n")};
+    return {"Base64", wrap(e2e::base64(bytes), "\n")};
 }
 
 std::string section(const std::vector<Doc>& docs)
@@ -122,7 +104,7 @@ TEST_F(DocumentTest, SamplePdfSurvivesAnyLineLayout)
     const std::string pdf = sample_pdf();
     ASSERT_GT(pdf.size(), 1000u);
     ASSERT_EQ("%PDF-", pdf.substr(0, 5));
-    const std::string text = base64(pdf);
+    const std::string text = e2e::base64(pdf);
     const std::pair<const char*, std::string> layouts[] = {
         {"LF", wrap(text, "\n")},
         {"CRLF", wrap(text, "\r\n")},
@@ -190,7 +172,7 @@ TEST_F(DocumentTest, PadCharactersAreTrimmedExactly)
     };
     for (const auto& doc : docs) {
         SCOPED_TRACE(doc.first.size());
-        const std::string text = base64(doc.first);
+        const std::string text = e2e::base64(doc.first);
         ASSERT_EQ(std::string(doc.second, '='), text.substr(text.size() - doc.second));
         ASSERT_NE('=', text[text.size() - doc.second - 1]);
         TearDown();
@@ -239,7 +221,7 @@ TEST_F(DocumentTest, OnlyTheFirstTextNodeIsDecoded)
     const std::string after_comment = "\nQUJD\n";
     const std::string after_cdata = "tail\n";
     const e2e::RunResult r = convert(product({section(
-        {{"Base64", wrap(base64(pdf), "\n") + "<!-- split -->" + after_comment +
+        {{"Base64", wrap(e2e::base64(pdf), "\n") + "<!-- split -->" + after_comment +
                         "<![CDATA[not routed]]>" + after_cdata}})}));
     EXPECT_EQ(0, r.status) << r.err;
     EXPECT_EQ(2u, count(r.out, "no encoding!\n"));

@@ -385,24 +385,6 @@ TEST_F(HostileTest, LongElementNames)
     expect_parse_failure_after(r, kGoodLines, "100 kB name");
 }
 
-std::string base64(const std::string& bytes)
-{
-    static const char alphabet[] =
-        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    std::string text;
-    text.reserve((bytes.size() + 2) / 3 * 4);
-    for (std::size_t i = 0; i < bytes.size(); i += 3) {
-        const std::size_t left = bytes.size() - i;
-        uint32_t v = static_cast<uint32_t>(static_cast<unsigned char>(bytes[i])) << 16;
-        if (left > 1) v |= static_cast<uint32_t>(static_cast<unsigned char>(bytes[i + 1])) << 8;
-        if (left > 2) v |= static_cast<unsigned char>(bytes[i + 2]);
-        text += alphabet[(v >> 18) & 63];
-        text += alphabet[(v >> 12) & 63];
-        text += left > 1 ? alphabet[(v >> 6) & 63] : '=';
-        text += left > 2 ? alphabet[v & 63] : '=';
-    }
-    return text;
-}
 
 std::string pattern_bytes(std::size_t n, unsigned seed)
 {
@@ -419,7 +401,7 @@ TEST_F(HostileTest, TextNodesAroundTheTenMillionByteLimit)
     const std::string under = pattern_bytes(7499997, 1);
     const std::string over = pattern_bytes(7500003, 2);
     const auto document = [](const std::string& bytes) {
-        return "<PDF_File encoding=\"Base64\">" + base64(bytes) + "</PDF_File>\n";
+        return "<PDF_File encoding=\"Base64\">" + e2e::base64(bytes) + "</PDF_File>\n";
     };
     const std::string open = "<Data_Block><SST_PSO_2><SST_PRP_2><List_of_PDF_Files>\n";
     const std::string close = "</List_of_PDF_Files></SST_PRP_2></SST_PSO_2></Data_Block>\n";
