@@ -36,6 +36,12 @@ int main(int argc, char** argv)
     unsigned long checksum = 0;  // keeps the calls from being optimised away
     int result;
     while ((result = xmlTextReaderRead(reader)) == 1) {
+        const xmlNode* node = xmlTextReaderCurrentNode(reader);
+        if (node != nullptr && node->type == XML_TEXT_NODE) {
+            const xmlChar* value = xmlTextReaderConstValue(reader);
+            checksum += value != nullptr ? value[0] : 0;
+            continue;
+        }
         switch (xmlTextReaderNodeType(reader)) {
         case XML_READER_TYPE_ELEMENT: {
             const xmlChar* name = xmlTextReaderConstName(reader);
@@ -51,11 +57,6 @@ int main(int argc, char** argv)
         case XML_READER_TYPE_END_ELEMENT:
             checksum += static_cast<unsigned>(xmlTextReaderDepth(reader));
             break;
-        case XML_READER_TYPE_TEXT: {
-            const xmlChar* value = xmlTextReaderConstValue(reader);
-            checksum += value != nullptr ? value[0] : 0;
-            break;
-        }
         default:
             break;
         }

@@ -89,6 +89,8 @@ def main():
     parser.add_argument("--runs", type=int, default=5)
     parser.add_argument("--scale", type=float, default=1.0,
                         help="file sizes relative to the standard set (for a quick run)")
+    parser.add_argument("--only", default="",
+                        help="time only the files whose name holds this text (e.g. EGG)")
     args = parser.parse_args()
 
     if not os.access("/usr/bin/time", os.X_OK):
@@ -102,6 +104,8 @@ def main():
         rows = []
         for path in files:
             name = os.path.basename(path)
+            if args.only not in name:
+                continue
             link = os.path.join(scratch, name)
             if not os.path.exists(link):
                 os.symlink(path, link)
