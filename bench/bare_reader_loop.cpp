@@ -1,8 +1,12 @@
 // The floor of the product pass: the same libxml2 calls per node that the
-// converter makes, with nothing converted and nothing written.
+// converter makes (through the same ReaderNodes), with nothing converted and
+// nothing written.
 #include <cstdio>
+#include <cstring>
 #include <libxml/parser.h>
 #include <libxml/xmlreader.h>
+
+#include "l2xml2ascii.h"
 
 struct AttributeUse {
     const char* element;
@@ -33,31 +37,27 @@ int main(int argc, char** argv)
     xmlTextReaderPtr reader = xmlReaderForFile(argv[1], nullptr, 0);
     if (reader == nullptr)
         return 1;
+    ReaderNodes nodes;
     unsigned long checksum = 0;  // keeps the calls from being optimised away
     int result;
     while ((result = xmlTextReaderRead(reader)) == 1) {
-        const xmlNode* node = xmlTextReaderCurrentNode(reader);
-        if (node != nullptr && node->type == XML_TEXT_NODE) {
-            const xmlChar* value = xmlTextReaderConstValue(reader);
-            checksum += value != nullptr ? value[0] : 0;
-            continue;
-        }
-        switch (xmlTextReaderNodeType(reader)) {
-        case XML_READER_TYPE_ELEMENT: {
-            const xmlChar* name = xmlTextReaderConstName(reader);
-            const int depth = xmlTextReaderDepth(reader);
-            checksum += static_cast<unsigned>(depth);
-            checksum += static_cast<unsigned>(xmlTextReaderIsEmptyElement(reader));
+        const ReaderNode node = nodes.next(reader);
+        switch (node.kind) {
+        case ReaderNode::kElementStart:
+            checksum += static_cast<unsigned>(node.depth) + node.empty;
             // The attributes the converter reads, on the elements that carry them.
             for (const AttributeUse& use : kAttributeUses)
-                if (depth == use.depth && xmlStrEqual(name, BAD_CAST use.element))
+                if (node.depth == use.depth &&
+                    std::strcmp(reinterpret_cast<const char*>(node.name), use.element) == 0)
                     checksum += attribute_length(reader, use.attribute);
             break;
-        }
-        case XML_READER_TYPE_END_ELEMENT:
-            checksum += static_cast<unsigned>(xmlTextReaderDepth(reader));
+        case ReaderNode::kElementEnd:
+            checksum += static_cast<unsigned>(node.depth);
             break;
-        default:
+        case ReaderNode::kText:
+            checksum += node.text != nullptr ? node.text[0] : 0;
+            break;
+        case ReaderNode::kOther:
             break;
         }
     }

@@ -9,7 +9,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
+#include <libxml/xmlreader.h>
 #include <string>
+#include <vector>
 
 // ---------------------------------------------------------------------------
 // Tag path
@@ -287,6 +290,75 @@ void OutputToFileASCII_SST_PRM_2(OutputFile& out);
 // Document path: decodes (or copies) the text of one PDF_File text node into
 // the open document file `out`.
 void OutputToFile_SST_PRP_2_Document(OutputFile& out, const char* text);
+
+// ---------------------------------------------------------------------------
+// Streaming reader nodes (main)
+// ---------------------------------------------------------------------------
+
+// The text holds nothing but the XML white space characters (or nothing),
+// which is what makes the reader call a text node white space.
+inline bool is_xml_white_space(const xmlChar* text)
+{
+    constexpr uint64_t kWhite = 1ull << ' ' | 1ull << '\t' | 1ull << '\n' | 1ull << '\r';
+    const unsigned first = text[0];
+    if (first > ' ' || (kWhite >> first & 1) == 0)
+        return first == 0;  // values mostly end the test here
+    // Indentation: glibc's strspn takes it in whole vectors.
+    const char* rest = reinterpret_cast<const char*>(text);
+    return rest[std::strspn(rest, " \t\n\r")] == '\0';
+}
+
+// One node of the streaming reader as the product pass sees it.
+struct ReaderNode {
+    enum Kind { kElementStart, kElementEnd, kText, kOther };
+    Kind kind = kOther;
+    int depth = 0;                        // of an element start or end
+    bool empty = false;                   // an element start written <name/>
+    const xmlChar* name = nullptr;        // of an element start ("prefix:name")
+    const xmlChar* text = nullptr;        // of a text node (may be null)
+};
+
+// Tells the reader's nodes apart the way xmlTextReaderNodeType,
+// xmlTextReaderDepth, xmlTextReaderConstName and xmlTextReaderConstValue do,
+// but mostly from the node itself: those calls are a good part of the cost
+// of a pass.  The reader visits an element at its start and, unless it is
+// written <name/>, again at its end; only the innermost open element can end,
+// so a visit to it is its end, and the depth is the count of open elements.
+// The node type of text would also search xml:space up the tree for every run
+// of white space, only to name two kinds of white space.
+class ReaderNodes {
+public:
+    ReaderNode next(xmlTextReaderPtr reader)
+    {
+        ReaderNode result;
+        const xmlNode* node = xmlTextReaderCurrentNode(reader);
+        if (node == nullptr)
+            return result;
+        if (node->type == XML_TEXT_NODE) {
+            result.kind = ReaderNode::kText;
+            result.text = node->content;
+        } else if (node->type == XML_ELEMENT_NODE) {
+            if (!open_.empty() && open_.back() == node) {
+                open_.pop_back();
+                result.kind = ReaderNode::kElementEnd;
+                result.depth = static_cast<int>(open_.size());
+            } else {
+                result.kind = ReaderNode::kElementStart;
+                result.depth = static_cast<int>(open_.size());
+                result.empty = xmlTextReaderIsEmptyElement(reader) != 0;
+                result.name = node->ns == nullptr || node->ns->prefix == nullptr
+                                  ? node->name
+                                  : xmlTextReaderConstName(reader);
+                if (!result.empty)
+                    open_.push_back(node);
+            }
+        }
+        return result;
+    }
+
+private:
+    std::vector<const xmlNode*> open_;  // open elements, outermost first
+};
 
 // ---------------------------------------------------------------------------
 // Driver globals (main)

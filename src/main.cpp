@@ -4,7 +4,9 @@
 #include "l2xml2ascii.h"
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <getopt.h>
 #include <initializer_list>
@@ -48,15 +50,47 @@ const char* as_text(const xmlChar* text)
     return reinterpret_cast<const char*>(text);
 }
 
-// The text holds nothing but the XML white space characters (or nothing),
-// which is what makes the reader call a text node white space.
-bool is_white_space(const xmlChar* text)
-{
-    for (; *text != 0; ++text)
-        if (*text != ' ' && *text != '\n' && *text != '\t' && *text != '\r')
-            return false;
-    return true;
-}
+// Element names come from the reader's dictionary, where one name has one
+// copy for the whole pass.  Their codes are remembered per depth by that
+// copy's address, so that most element starts skip the look-up by text.
+class TagCodeCache {
+public:
+    int32_t code(xmlTextReaderPtr reader, const xmlChar* name, int depth)
+    {
+        Slots& slots = depths_[static_cast<std::size_t>(depth)];
+        std::size_t slot = first_slot(name);
+        for (; slots[slot].name != nullptr; slot = (slot + 1) % kSlots)
+            if (slots[slot].name == name)
+                return slots[slot].code;
+        const int32_t code = GetNodeTagfromName(as_text(name), depth);
+        // Only the dictionary's own copy is remembered (a name held anywhere
+        // else could be freed and its address reused), and a depth keeps a
+        // quarter of its slots free so that every search ends quickly.
+        if (filled_[static_cast<std::size_t>(depth)] < kSlots * 3 / 4 &&
+            xmlTextReaderConstString(reader, name) == name) {
+            slots[slot] = Slot{name, code};
+            ++filled_[static_cast<std::size_t>(depth)];
+        }
+        return code;
+    }
+
+private:
+    struct Slot {
+        const xmlChar* name = nullptr;  // null: free
+        int32_t code = 0;
+    };
+    static constexpr std::size_t kSlots = 64;
+    using Slots = std::array<Slot, kSlots>;
+
+    static std::size_t first_slot(const xmlChar* name)
+    {
+        const auto address = reinterpret_cast<std::uintptr_t>(name);
+        return static_cast<std::size_t>((uint64_t{address} * 0x9E3779B97F4A7C15u) >> 58);  // 6 bits
+    }
+
+    std::array<Slots, kTagDepths> depths_{};
+    std::array<std::size_t, kTagDepths> filled_{};
+};
 
 // Node types of the streaming reader that the passes act on.
 constexpr int kElementStart = XML_READER_TYPE_ELEMENT;
@@ -147,13 +181,23 @@ bool shows(const CodePath& path)
     return path.length > 0 && tag_path_shows(TAG_flags, path.codes, path.length);
 }
 
-const Product* current_product()
+// The table entry of the product in `product`; the two change together.
+const Product* open_product = nullptr;
+
+void set_open_product(const Product* p)
 {
-    for (const Product& p : kProducts)
-        if (p.bit == product)
-            return &p;
-    return nullptr;
+    open_product = p;
+    product = p != nullptr ? p->bit : kNoProduct;
 }
+
+// Deepest entry a section path looks at: only an element started above it
+// can make a section path show.
+const std::size_t kSectionPathLength = [] {
+    std::size_t length = 0;
+    for (const Product& p : kProducts)
+        length = std::max(length, p.section_path.length);
+    return length;
+}();
 
 // ---------------------------------------------------------------------------
 // Attribute routing
@@ -221,11 +265,13 @@ void route_attributes(xmlTextReaderPtr reader)
             r.route(reader);
 }
 
-void route_text(const char* text)
+// Text is routed when it sits inside a record of the open product and is
+// not white space only, which is what the reader calls white space.
+void route_text(const xmlChar* text)
 {
-    const Product* p = current_product();
-    if (p != nullptr && shows(p->text_path))
-        p->route_text(text);
+    const Product* p = open_product;
+    if (p != nullptr && shows(p->text_path) && !is_xml_white_space(text))
+        p->route_text(as_text(text));
 }
 
 // ---------------------------------------------------------------------------
@@ -252,7 +298,7 @@ std::vector<bool> section_started;
 
 void start_section(const Product& p, const OutputNames& names)
 {
-    product = p.bit;
+    set_open_product(&p);
     const std::string file = names.file_for(p);
     const std::size_t index = static_cast<std::size_t>(&p - kProducts.data());
     bool created = true;
@@ -270,17 +316,19 @@ void start_section(const Product& p, const OutputNames& names)
         report_failure("cannot create %s: %s\n", file.c_str(), std::strerror(error));
 }
 
-void element_start(xmlTextReaderPtr reader, const char* name, int depth, bool empty,
-                   const OutputNames& names)
+void element_start(xmlTextReaderPtr reader, const xmlChar* name, int depth, bool empty,
+                   const OutputNames& names, TagCodeCache& codes)
 {
     // An empty element leaves the tag path alone and starts no section.
     if (!empty) {
         if (depth >= 0 && depth < kTagDepths)
-            TAG_flags[depth] = GetNodeTagfromName(name, depth);
+            TAG_flags[depth] = codes.code(reader, name, depth);
         else
             std::puts("MESSAGE: something went wrong -- level > 9 reached!");
 
-        if (TAG_flags[0] == 1) {
+        // Below the section paths' depth every entry they look at belongs to
+        // an open element and is not 0: no section can start there.
+        if (TAG_flags[0] == 1 && static_cast<std::size_t>(depth) < kSectionPathLength) {
             for (const Product& p : kProducts) {
                 if (shows(p.section_path)) {
                     if (product != p.bit)
@@ -300,7 +348,7 @@ void element_end(int depth)
     else
         std::puts("MESSAGE: something went wrong - level > 9 reached!");
 
-    const Product* p = current_product();
+    const Product* p = open_product;
     if (p == nullptr)
         return;
     if (shows(p->record_path)) {
@@ -308,7 +356,7 @@ void element_end(int depth)
     } else if (shows(p->section_path)) {
         std::printf("          ... finished writing %s.\n", p->name);
         p->stream->close();
-        product = kNoProduct;
+        set_open_product(nullptr);
     }
 }
 
@@ -334,33 +382,24 @@ void product_pass(const std::string& input_path, const OutputNames& names)
 {
     section_started.assign(kProducts.size(), false);
     TAG_flags.fill(0);
-    product = kNoProduct;
-    // Only what a node's type needs is asked of the reader: these calls are
-    // a good part of the cost of a pass.
-    walk_xml_file(input_path, [&names](xmlTextReaderPtr reader) {
-        // Text, the most frequent node, is told apart on the node itself:
-        // the reader's own node type would look for xml:space up the tree
-        // for every run of white space, only to name two kinds of white
-        // space that are both passed over here.
-        const xmlNode* node = xmlTextReaderCurrentNode(reader);
-        if (node != nullptr && node->type == XML_TEXT_NODE) {
-            const xmlChar* value = xmlTextReaderConstValue(reader);
-            if (value != nullptr && !is_white_space(value))
-                route_text(as_text(value));
-            return;
-        }
-        switch (xmlTextReaderNodeType(reader)) {
-        case kElementStart: {
-            const xmlChar* node_name = xmlTextReaderConstName(reader);
-            element_start(reader, node_name != nullptr ? as_text(node_name) : "--",
-                          xmlTextReaderDepth(reader), xmlTextReaderIsEmptyElement(reader) != 0,
-                          names);
+    set_open_product(nullptr);
+    TagCodeCache codes;
+    ReaderNodes nodes;
+    walk_xml_file(input_path, [&names, &codes, &nodes](xmlTextReaderPtr reader) {
+        const ReaderNode node = nodes.next(reader);
+        switch (node.kind) {
+        case ReaderNode::kText:
+            if (node.text != nullptr)
+                route_text(node.text);
             break;
-        }
-        case kElementEnd:
-            element_end(xmlTextReaderDepth(reader));
+        case ReaderNode::kElementStart:
+            element_start(reader, node.name != nullptr ? node.name : BAD_CAST "--", node.depth,
+                          node.empty, names, codes);
             break;
-        default:  // comments, CDATA, processing instructions, ...
+        case ReaderNode::kElementEnd:
+            element_end(node.depth);
+            break;
+        case ReaderNode::kOther:  // comments, CDATA, processing instructions, ...
             break;
         }
     });

@@ -1,0 +1,206 @@
+// Reader nodes: what the product pass reads off each node must be what the
+// reader's own calls would say, on hand-made and on random documents.
+#include <gtest/gtest.h>
+
+#include <libxml/parser.h>
+#include <libxml/xmlreader.h>
+
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "l2xml2ascii.h"
+
+namespace {
+
+std::string describe(xmlTextReaderPtr reader)
+{
+    std::ostringstream text;
+    const xmlChar* name = xmlTextReaderConstName(reader);
+    text << "node type " << xmlTextReaderNodeType(reader) << " '"
+         << (name != nullptr ? reinterpret_cast<const char*>(name) : "(null)") << "' at depth "
+         << xmlTextReaderDepth(reader);
+    return text.str();
+}
+
+// Walks `document` and checks every node against the reader's own answers;
+// returns the number of nodes seen.
+int expect_same_nodes(const std::string& document)
+{
+    xmlTextReaderPtr reader = xmlReaderForMemory(document.data(), static_cast<int>(document.size()),
+                                                 "test.xml", nullptr, 0);
+    EXPECT_NE(reader, nullptr);
+    if (reader == nullptr)
+        return 0;
+    // Faults are part of the test, the parser's reports of them are not.
+    xmlTextReaderSetErrorHandler(
+        reader, [](void*, const char*, xmlParserSeverities, xmlTextReaderLocatorPtr) {}, nullptr);
+    ReaderNodes nodes;
+    int count = 0;
+    while (xmlTextReaderRead(reader) == 1) {
+        ++count;
+        const ReaderNode node = nodes.next(reader);
+        const int type = xmlTextReaderNodeType(reader);
+        SCOPED_TRACE(describe(reader) + " in:\n" + document);
+        switch (type) {
+        case XML_READER_TYPE_ELEMENT:
+            EXPECT_EQ(node.kind, ReaderNode::kElementStart);
+            EXPECT_EQ(node.depth, xmlTextReaderDepth(reader));
+            EXPECT_EQ(node.empty, xmlTextReaderIsEmptyElement(reader) != 0);
+            // The very string of the reader: its address is used as a key.
+            EXPECT_EQ(node.name, xmlTextReaderConstName(reader));
+            break;
+        case XML_READER_TYPE_END_ELEMENT:
+            EXPECT_EQ(node.kind, ReaderNode::kElementEnd);
+            EXPECT_EQ(node.depth, xmlTextReaderDepth(reader));
+            break;
+        case XML_READER_TYPE_TEXT:
+            EXPECT_EQ(node.kind, ReaderNode::kText);
+            EXPECT_EQ(node.text, xmlTextReaderConstValue(reader));
+            EXPECT_FALSE(is_xml_white_space(node.text));
+            break;
+        case XML_READER_TYPE_WHITESPACE:
+        case XML_READER_TYPE_SIGNIFICANT_WHITESPACE:
+            // Text to the pass, which then passes it over as white space.
+            EXPECT_EQ(node.kind, ReaderNode::kText);
+            EXPECT_EQ(node.text, xmlTextReaderConstValue(reader));
+            EXPECT_TRUE(node.text == nullptr || is_xml_white_space(node.text));
+            break;
+        default:
+            EXPECT_EQ(node.kind, ReaderNode::kOther);
+            break;
+        }
+    }
+    xmlFreeTextReader(reader);
+    return count;
+}
+
+TEST(ReaderNodesTest, AgreeWithTheReaderOnHandMadeDocuments)
+{
+    const char* const documents[] = {
+        "<a/>",
+        "<a></a>",
+        "<a><b/><b></b><b>x</b></a>",
+        "<a>\n  <b>1</b>\n  <c/>\n</a>\n",
+        // White space of every kind, as characters and as references.
+        "<a> \t\r\n<b>&#9; &#13;&#10;</b><b>&#160;</b><b> 1 </b></a>",
+        "<a xml:space='preserve'>  <b>  </b><c xml:space='default'> </c></a>",
+        // Mixed content, comments, processing instructions, CDATA.
+        "<a>x<b>y</b>z<!-- c --><?pi d?><![CDATA[ e ]]>f</a>",
+        // Prefixed names: declared, default namespace, undeclared prefix.
+        "<p:a xmlns:p='urn:p'><p:b>1</p:b><c xmlns='urn:q'><d/></c></p:a>",
+        "<a><q:b>1</q:b></a>",
+        // Entities: declared (not expanded), predefined, character references.
+        "<!DOCTYPE a [<!ENTITY e '<b>in</b>'>]><a>&e;&amp;&#x41;<c>&e;</c></a>",
+        // Attributes, a document type, a prolog and an epilog.
+        "<?xml version='1.0'?><!DOCTYPE a><!-- p --><a x='1' y=\"2\"><b z='3'/></a><!-- e -->",
+        // Deep nesting, same element names at many depths.
+        "<x><x><x><x><x><x><x><x><x><x><x><x>t</x></x></x></x></x></x></x></x></x></x></x></x>",
+        // Faults part-way: the nodes before the fault still agree.
+        "<a><b>1</b><c>2</b></a>",
+        "<a><b>1</b>",
+        "<a>&undefined;</a>",
+    };
+    for (const char* document : documents)
+        expect_same_nodes(document);
+}
+
+// Random documents: nesting, empty elements, text, white space, references,
+// comments, CDATA, namespaces and xml:space, mixed at random.
+class RandomDocument {
+public:
+    explicit RandomDocument(unsigned seed) : random_(seed) {}
+
+    std::string make()
+    {
+        text_.clear();
+        entities_ = pick(3) == 0;
+        if (entities_)
+            text_ += "<!DOCTYPE r [<!ENTITY e 'ent'><!ENTITY n '<b>n</b>'>]>";
+        text_ += "<r xmlns:p='urn:p'>";
+        content(0);
+        text_ += "</r>";
+        return text_;
+    }
+
+private:
+    unsigned pick(unsigned n) { return std::uniform_int_distribution<unsigned>(0, n - 1)(random_); }
+
+    void content(int depth)
+    {
+        const unsigned items = pick(7);
+        for (unsigned i = 0; i < items; ++i) {
+            switch (pick(10)) {
+            case 0:
+            case 1:
+            case 2:
+            case 9:
+                element(depth + 1);
+                break;
+            case 3:
+                text_ += whitespace();
+                break;
+            case 4:
+                text_ += "1.5e-3";
+                break;
+            case 5:
+                text_ += pick(2) ? "&#13;" : "&#32;";
+                break;
+            case 6:
+                text_ += !entities_ || pick(2) ? "&amp;" : (pick(2) ? "&e;" : "&n;");
+                break;
+            case 7:
+                text_ += pick(2) ? "<!-- c -->" : "<?pi x?>";
+                break;
+            case 8:
+                text_ += "<![CDATA[ c ]]>";
+                break;
+            default:
+                break;
+            }
+        }
+    }
+
+    std::string whitespace()
+    {
+        const char kinds[] = {' ', '\t', '\n', '\r'};
+        std::string run;
+        for (unsigned n = 1 + pick(20); n > 0; --n)
+            run += kinds[pick(4)];
+        return run;
+    }
+
+    void element(int depth)
+    {
+        const char* const names[] = {"a", "b", "XX", "p:c", "Data_Block"};
+        const std::string name = names[pick(5)];
+        text_ += "<" + name;
+        if (pick(6) == 0)
+            text_ += pick(2) ? " xml:space='preserve'" : " xml:space='default'";
+        if (pick(8) == 0)
+            text_ += " xmlns='urn:d'";
+        if (pick(4) == 0 || depth > 12) {
+            text_ += "/>";
+            return;
+        }
+        text_ += ">";
+        content(depth);
+        text_ += "</" + name + ">";
+    }
+
+    std::mt19937 random_;
+    std::string text_;
+    bool entities_ = false;  // the document declares &e; and &n;
+};
+
+TEST(ReaderNodesTest, AgreeWithTheReaderOnRandomDocuments)
+{
+    RandomDocument documents(20261207);
+    long nodes = 0;
+    for (int i = 0; i < 5000 && !::testing::Test::HasFailure(); ++i)
+        nodes += expect_same_nodes(documents.make());
+    EXPECT_GT(nodes, 100000);
+}
+
+}  // namespace
