@@ -3,10 +3,12 @@
 // table line; the embedded-document path; the header epoch record.
 #include "l2xml2ascii.h"
 
+#include <array>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <memory>
+#include <stdexcept>
 #include <vector>
 
 EGG_NOM_2_record EGG_NOM_2_data;
@@ -232,6 +234,33 @@ const std::vector<GradientGroup>& gradient_groups()
     return groups;
 }
 
+// The groups whose path starts with `code` at depth 4, in table order (the
+// table keeps them together).
+struct GroupRun {
+    const GradientGroup* first = nullptr;
+    const GradientGroup* last = nullptr;
+    const GradientGroup* begin() const { return first; }
+    const GradientGroup* end() const { return last; }
+};
+
+GroupRun gradient_groups_under(int32_t code)
+{
+    constexpr int32_t kCodes = 16;  // above every depth-4 code
+    static const std::array<GroupRun, kCodes> runs = [] {
+        std::array<GroupRun, kCodes> result{};
+        for (const GradientGroup& group : gradient_groups()) {
+            GroupRun& run = result[static_cast<std::size_t>(group.path[0])];
+            if (run.first == nullptr)
+                run.first = &group;
+            else if (run.last != &group)
+                throw std::logic_error("gradient groups under one element must be together");
+            run.last = &group + 1;
+        }
+        return result;
+    }();
+    return code >= 0 && code < kCodes ? runs[static_cast<std::size_t>(code)] : GroupRun{};
+}
+
 void store_gradient_field(const GradientGroup& group, int member, const char* text)
 {
     switch (group.kind) {
@@ -278,7 +307,7 @@ void initialize_EGG_NOM_2_data()
     fill(r.quaternions, 4);
 }
 
-void PutToStruct_EGG_NOM_2(TagPath tags, const char* text)
+void PutToStruct_EGG_NOM_2(const TagPath& tags, const char* text)
 {
     static const int32_t kRecordPath[] = {1, 1, 1, 1};  // Data_Block .. GG_time_Record
     int level = 0;
@@ -286,9 +315,11 @@ void PutToStruct_EGG_NOM_2(TagPath tags, const char* text)
         ++level;
     if (level == 4) {
         // Deepest depth reached by any group; the walk stops where all left.
+        // Groups that differ at depth 4 leave there, so only the run of
+        // groups under the depth-4 element is walked.
         int deepest = 4;
-        for (const GradientGroup& group : gradient_groups()) {
-            int matched = 0;
+        for (const GradientGroup& group : gradient_groups_under(tags[4])) {
+            int matched = 1;
             while (matched < group.path_length && tags[4 + matched] == group.path[matched])
                 ++matched;
             if (matched == group.path_length) {
@@ -360,7 +391,7 @@ void initialize_SST_PCV_2_data()
     SST_PCV_2_data.value = kUnset;
 }
 
-void PutToStruct_SST_PCV_2(TagPath tags, int32_t mode, const char* row_text,
+void PutToStruct_SST_PCV_2(const TagPath& tags, int32_t mode, const char* row_text,
                            const char* column_text, const char* value_text)
 {
     // Data_Block, SST_PSO_2, SST_PCV_2, List_of_Covariance_Records,
@@ -423,7 +454,7 @@ void initialize_SST_PRD_2_data()
     r.clock_change_rate = kUnset;
 }
 
-void PutToStruct_SST_PKI_2(TagPath tags, const char* text)
+void PutToStruct_SST_PKI_2(const TagPath& tags, const char* text)
 {
     // Data_Block, SST_PSO_2, SST_PKI_2, List_of_SP3c_Records, SP3c_Record.
     static const int32_t kRecordPath[] = {1, 2, 3, 3, 8};
@@ -431,7 +462,7 @@ void PutToStruct_SST_PKI_2(TagPath tags, const char* text)
         store_routed(pki_routes(), tags, text);
 }
 
-void PutToStruct_SST_PRD_2(TagPath tags, const char* text)
+void PutToStruct_SST_PRD_2(const TagPath& tags, const char* text)
 {
     // Data_Block, SST_PSO_2, SST_PRD_2, List_of_SP3c_Records, SP3c_Record.
     static const int32_t kRecordPath[] = {1, 2, 4, 3, 8};
@@ -506,7 +537,7 @@ void initialize_SST_PRM_2_data()
     r.time = r.q1 = r.q2 = r.q3 = r.q4 = kUnset;
 }
 
-void PutToStruct_SST_PRM_2(TagPath tags, const char* text)
+void PutToStruct_SST_PRM_2(const TagPath& tags, const char* text)
 {
     // Data_Block, SST_PSO_2, SST_PRM_2, List_of_Rotation_Records, Rotation_Record.
     static const int32_t kRecordPath[] = {1, 2, 5, 4, 9};
@@ -527,7 +558,7 @@ void OutputToFileASCII_SST_PRM_2(OutputFile& out)
 // ===========================================================================
 // SST_PRP_2: embedded documents
 
-void PutToStruct_SST_PRP_2(TagPath tags, const char* encoding)
+void PutToStruct_SST_PRP_2(const TagPath& tags, const char* encoding)
 {
     // Data_Block, SST_PSO_2, SST_PRP_2, List_of_PDF_Files, PDF_File, and
     // nothing open inside it.

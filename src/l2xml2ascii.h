@@ -28,11 +28,17 @@ using TagPath = std::array<int32_t, kTagDepths>;
 // behind them are not looked at.  A code of 0 means "nothing open there".
 inline bool tag_path_shows(const TagPath& tags, const int32_t* codes, std::size_t count)
 {
-    // From the deepest entry up: that is where paths mostly differ.
-    for (std::size_t d = count; d-- > 0;)
-        if (tags[d] != codes[d])
+    // Two entries at a time, as one 64-bit word.
+    std::size_t d = 0;
+    for (; d + 2 <= count; d += 2) {
+        uint64_t open_pair;
+        uint64_t code_pair;
+        std::memcpy(&open_pair, &tags[d], sizeof open_pair);
+        std::memcpy(&code_pair, codes + d, sizeof code_pair);
+        if (open_pair != code_pair)
             return false;
-    return true;
+    }
+    return d == count || tags[d] == codes[d];
 }
 
 template <std::size_t N>
@@ -261,14 +267,14 @@ void initialize_SST_PRD_2_data();
 void initialize_SST_PRM_2_data();
 void HDR_initialize_SST_PRM_2_data();
 
-// Setters: take a copy of the tag path and the text of a text node.
-void PutToStruct_EGG_NOM_2(TagPath tags, const char* text);
-void PutToStruct_SST_PCV_2(TagPath tags, int32_t mode, const char* row_text,
+// Setters: read the tag path and take the text of a text node.
+void PutToStruct_EGG_NOM_2(const TagPath& tags, const char* text);
+void PutToStruct_SST_PCV_2(const TagPath& tags, int32_t mode, const char* row_text,
                            const char* column_text, const char* value_text);
-void PutToStruct_SST_PKI_2(TagPath tags, const char* text);
-void PutToStruct_SST_PRD_2(TagPath tags, const char* text);
-void PutToStruct_SST_PRM_2(TagPath tags, const char* text);
-void PutToStruct_SST_PRP_2(TagPath tags, const char* encoding);
+void PutToStruct_SST_PKI_2(const TagPath& tags, const char* text);
+void PutToStruct_SST_PRD_2(const TagPath& tags, const char* text);
+void PutToStruct_SST_PRM_2(const TagPath& tags, const char* text);
+void PutToStruct_SST_PRP_2(const TagPath& tags, const char* encoding);
 
 void PutToStruct_SST_PKI_2_Position_Factor(double factor);
 void PutToStruct_SST_PRD_2_Position_Factor(double factor);

@@ -4,6 +4,7 @@
 #include "l2xml2ascii.h"
 
 #include <algorithm>
+#include <cassert>
 #include <array>
 #include <cerrno>
 #include <cstdint>
@@ -106,9 +107,11 @@ constexpr int kElementEnd = XML_READER_TYPE_END_ELEMENT;
 struct CodePath {
     int32_t codes[kTagDepths] = {};
     std::size_t length = 0;
+    bool closed = false;  // ends in 0: "and nothing open below"
 
     CodePath() = default;
-    CodePath(std::initializer_list<int32_t> list) : length(list.size())
+    CodePath(std::initializer_list<int32_t> list)
+        : length(list.size()), closed(list.size() > 0 && *(list.end() - 1) == 0)
     {
         std::copy(list.begin(), list.end(), codes);
     }
@@ -181,6 +184,38 @@ bool shows(const CodePath& path)
     return path.length > 0 && tag_path_shows(TAG_flags, path.codes, path.length);
 }
 
+// shows(path) for a tag path where `open_elements` elements are open.  The
+// open elements hold non-zero entries from depth 0 (codes are never 0) and
+// every entry below them is 0, so a closed path can only show while exactly
+// the elements of its non-zero entries are open: most nodes are settled by
+// that count alone.
+bool shows(const CodePath& path, int open_elements)
+{
+    const bool possible = !path.closed || path.length == static_cast<std::size_t>(open_elements) + 1;
+    assert(possible || !shows(path));
+    return possible && shows(path);
+}
+
+// Bit n set: some path of the table is n entries long.
+template <typename Row>
+uint32_t path_lengths(const std::vector<Row>& table, CodePath Row::*path)
+{
+    uint32_t lengths = 0;
+    for (const Row& row : table)
+        lengths |= uint32_t{1} << (row.*path).length;
+    return lengths;
+}
+
+// Lengths of the products' section paths (closed paths all).
+const uint32_t kSectionPathLengths = path_lengths(kProducts, &Product::section_path);
+
+// Whether any closed path of the given lengths could show while
+// `open_elements` elements are open (see shows below).
+bool could_show_closed(uint32_t lengths, int open_elements)
+{
+    return open_elements >= 0 && open_elements < 31 && (lengths >> (open_elements + 1) & 1) != 0;
+}
+
 // The table entry of the product in `product`; the two change together.
 const Product* open_product = nullptr;
 
@@ -189,15 +224,6 @@ void set_open_product(const Product* p)
     open_product = p;
     product = p != nullptr ? p->bit : kNoProduct;
 }
-
-// Deepest entry a section path looks at: only an element started above it
-// can make a section path show.
-const std::size_t kSectionPathLength = [] {
-    std::size_t length = 0;
-    for (const Product& p : kProducts)
-        length = std::max(length, p.section_path.length);
-    return length;
-}();
 
 // ---------------------------------------------------------------------------
 // Attribute routing
@@ -258,10 +284,24 @@ const std::vector<AttributeRoute> kAttributeRoutes = {
     {kSST_PRP_2, {1, 2, 6, 5, 10, 0}, route_document_encoding},
 };
 
-void route_attributes(xmlTextReaderPtr reader)
-{
+// Lengths of the attribute routes' paths (closed paths all).
+const uint32_t kAttributePathLengths = path_lengths(kAttributeRoutes, &AttributeRoute::path);
+
+// Product bits that have attribute routes.
+const int32_t kProductsWithAttributes = [] {
+    int32_t bits = 0;
     for (const AttributeRoute& r : kAttributeRoutes)
-        if (r.product == product && shows(r.path))
+        bits |= r.product;
+    return bits;
+}();
+
+void route_attributes(xmlTextReaderPtr reader, int open_elements)
+{
+    if ((product & kProductsWithAttributes) == 0 ||
+        !could_show_closed(kAttributePathLengths, open_elements))
+        return;
+    for (const AttributeRoute& r : kAttributeRoutes)
+        if (r.product == product && shows(r.path, open_elements))
             r.route(reader);
 }
 
@@ -326,11 +366,9 @@ void element_start(xmlTextReaderPtr reader, const xmlChar* name, int depth, bool
         else
             std::puts("MESSAGE: something went wrong -- level > 9 reached!");
 
-        // Below the section paths' depth every entry they look at belongs to
-        // an open element and is not 0: no section can start there.
-        if (TAG_flags[0] == 1 && static_cast<std::size_t>(depth) < kSectionPathLength) {
+        if (TAG_flags[0] == 1 && could_show_closed(kSectionPathLengths, depth + 1)) {
             for (const Product& p : kProducts) {
-                if (shows(p.section_path)) {
+                if (shows(p.section_path, depth + 1)) {
                     if (product != p.bit)
                         start_section(p, names);
                     break;
@@ -338,7 +376,7 @@ void element_start(xmlTextReaderPtr reader, const xmlChar* name, int depth, bool
             }
         }
     }
-    route_attributes(reader);
+    route_attributes(reader, empty ? depth : depth + 1);
 }
 
 void element_end(int depth)
@@ -351,9 +389,9 @@ void element_end(int depth)
     const Product* p = open_product;
     if (p == nullptr)
         return;
-    if (shows(p->record_path)) {
+    if (shows(p->record_path, depth)) {
         p->writer(*p->stream);
-    } else if (shows(p->section_path)) {
+    } else if (shows(p->section_path, depth)) {
         std::printf("          ... finished writing %s.\n", p->name);
         p->stream->close();
         set_open_product(nullptr);
