@@ -22,10 +22,8 @@ const AttributeUse kAttributeUses[] = {
 
 unsigned attribute_length(xmlTextReaderPtr reader, const char* attribute)
 {
-    xmlChar* value = xmlTextReaderGetAttribute(reader, BAD_CAST attribute);
-    const unsigned length = value != nullptr ? static_cast<unsigned>(xmlStrlen(value)) : 0;
-    xmlFree(value);
-    return length;
+    const AttributeValue value(reader, attribute);
+    return value.text() != nullptr ? static_cast<unsigned>(std::strlen(value.text())) : 0;
 }
 
 int main(int argc, char** argv)

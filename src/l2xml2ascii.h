@@ -366,6 +366,45 @@ private:
     std::vector<const xmlNode*> open_;  // open elements, outermost first
 };
 
+// The value of the attribute `name` (a name without prefix) of the reader's
+// element, as xmlTextReaderGetAttribute gives it: read in place where the
+// element holds it as one plain text, the usual case, and asked of the
+// reader (and freed) otherwise, e.g. for references, a DTD's default or an
+// attribute that is not there.
+class AttributeValue {
+public:
+    AttributeValue(xmlTextReaderPtr reader, const char* name)
+    {
+        const xmlNode* node = xmlTextReaderCurrentNode(reader);
+        if (node != nullptr && node->type == XML_ELEMENT_NODE) {
+            for (const xmlAttr* a = node->properties; a != nullptr; a = a->next) {
+                if (a->ns != nullptr || !xmlStrEqual(a->name, BAD_CAST name))
+                    continue;
+                // The first attribute of that name without namespace decides.
+                const xmlNode* text = a->children;
+                if (text != nullptr && text->next == nullptr && text->content != nullptr &&
+                    (text->type == XML_TEXT_NODE || text->type == XML_CDATA_SECTION_NODE)) {
+                    value_ = text->content;
+                    return;
+                }
+                break;
+            }
+        }
+        owned_ = xmlTextReaderGetAttribute(reader, BAD_CAST name);
+        value_ = owned_;
+    }
+    ~AttributeValue() { xmlFree(owned_); }
+    AttributeValue(const AttributeValue&) = delete;
+    AttributeValue& operator=(const AttributeValue&) = delete;
+
+    // Null when the element has no such attribute.
+    const char* text() const { return reinterpret_cast<const char*>(value_); }
+
+private:
+    const xmlChar* value_ = nullptr;
+    xmlChar* owned_ = nullptr;  // what the reader gave, if it was asked
+};
+
 // ---------------------------------------------------------------------------
 // Driver globals (main)
 // ---------------------------------------------------------------------------

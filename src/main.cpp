@@ -41,11 +41,6 @@ struct ReaderDeleter {
 };
 using XmlReader = std::unique_ptr<xmlTextReader, ReaderDeleter>;
 
-struct XmlStringDeleter {
-    void operator()(xmlChar* text) const { xmlFree(text); }
-};
-using XmlString = std::unique_ptr<xmlChar, XmlStringDeleter>;
-
 const char* as_text(const xmlChar* text)
 {
     return reinterpret_cast<const char*>(text);
@@ -231,15 +226,15 @@ void set_open_product(const Product* p)
 // The attribute `name` of the reader's element equals `expected` exactly.
 bool attribute_is(xmlTextReaderPtr reader, const char* name, const char* expected)
 {
-    XmlString value(xmlTextReaderGetAttribute(reader, BAD_CAST name));
-    return value && std::strcmp(as_text(value.get()), expected) == 0;
+    const AttributeValue value(reader, name);
+    return value.text() != nullptr && std::strcmp(value.text(), expected) == 0;
 }
 
 void route_covariance_indices(xmlTextReaderPtr reader)
 {
-    XmlString row(xmlTextReaderGetAttribute(reader, BAD_CAST "row"));
-    XmlString column(xmlTextReaderGetAttribute(reader, BAD_CAST "column"));
-    PutToStruct_SST_PCV_2(TAG_flags, 1, as_text(row.get()), as_text(column.get()), nullptr);
+    const AttributeValue row(reader, "row");
+    const AttributeValue column(reader, "column");
+    PutToStruct_SST_PCV_2(TAG_flags, 1, row.text(), column.text(), nullptr);
 }
 
 void route_pki_position_unit(xmlTextReaderPtr reader)
@@ -262,8 +257,8 @@ void route_prd_velocity_unit(xmlTextReaderPtr reader)
 
 void route_document_encoding(xmlTextReaderPtr reader)
 {
-    XmlString encoding(xmlTextReaderGetAttribute(reader, BAD_CAST "encoding"));
-    PutToStruct_SST_PRP_2(TAG_flags, as_text(encoding.get()));
+    const AttributeValue encoding(reader, "encoding");
+    PutToStruct_SST_PRP_2(TAG_flags, encoding.text());
 }
 
 // Elements whose attributes reach a record, by product and tag path.

@@ -106,8 +106,54 @@ TEST(ReaderNodesTest, AgreeWithTheReaderOnHandMadeDocuments)
         expect_same_nodes(document);
 }
 
+// Walks `document` and checks, on every element start, that AttributeValue
+// gives what xmlTextReaderGetAttribute gives for each of `names`.
+void expect_same_attributes(const std::string& document, const std::vector<const char*>& names)
+{
+    xmlTextReaderPtr reader = xmlReaderForMemory(document.data(), static_cast<int>(document.size()),
+                                                 "test.xml", nullptr, 0);
+    ASSERT_NE(reader, nullptr);
+    xmlTextReaderSetErrorHandler(
+        reader, [](void*, const char*, xmlParserSeverities, xmlTextReaderLocatorPtr) {}, nullptr);
+    while (xmlTextReaderRead(reader) == 1) {
+        for (const char* name : names) {
+            SCOPED_TRACE(describe(reader) + ", attribute " + name + " in:\n" + document);
+            xmlChar* expected = xmlTextReaderGetAttribute(reader, BAD_CAST name);
+            const AttributeValue value(reader, name);
+            if (expected == nullptr)
+                EXPECT_EQ(value.text(), nullptr);
+            else
+                EXPECT_STREQ(value.text(), reinterpret_cast<const char*>(expected));
+            xmlFree(expected);
+        }
+    }
+    xmlFreeTextReader(reader);
+}
+
+TEST(AttributeValueTest, AgreesWithTheReaderOnEveryKindOfValue)
+{
+    const std::vector<const char*> names = {"row", "column", "unit", "encoding"};
+    const char* const documents[] = {
+        "<a row='1' column=\"22\"><b unit='km'/>text<c encoding='Base64'></c></a>",
+        // Empty, blank and referenced values.
+        "<a row='' column=' 7 ' unit='&#107;m' encoding='a&amp;b&lt;'/>",
+        // Values made of an entity, declared in the document type.
+        "<!DOCTYPE a [<!ENTITY k 'km'>]><a unit='&k;' row='1&k;2'/>",
+        // Defaults from the document type, present or overridden.
+        "<!DOCTYPE a [<!ATTLIST a row CDATA '5' unit CDATA #FIXED 'km'>]><a/><a row='6'/>",
+        // Prefixed attributes of the same local name do not count.
+        "<a xmlns:p='urn:p' p:row='9' row='1' p:unit='m'><b p:column='3'/></a>",
+        // Attributes on end tags, text and other nodes: there are none.
+        "<a row='1'>x<!-- c --><![CDATA[y]]><?pi row='2'?></a>",
+        // Line breaks and tabs in values are normalised by the parser.
+        "<a row='1\n2' column='\t3\r\n'/>",
+    };
+    for (const char* document : documents)
+        expect_same_attributes(document, names);
+}
+
 // Random documents: nesting, empty elements, text, white space, references,
-// comments, CDATA, namespaces and xml:space, mixed at random.
+// comments, CDATA, namespaces, xml:space and attributes, mixed at random.
 class RandomDocument {
 public:
     explicit RandomDocument(unsigned seed) : random_(seed) {}
@@ -180,6 +226,12 @@ private:
             text_ += pick(2) ? " xml:space='preserve'" : " xml:space='default'";
         if (pick(8) == 0)
             text_ += " xmlns='urn:d'";
+        if (pick(3) == 0)
+            text_ += pick(2) ? " p:row='2'" : " unit='km'";
+        if (pick(3) == 0) {
+            const char* const values[] = {"1", "", " 3 ", "&amp;4", "&#53;", "&e;"};
+            text_ += std::string(" row='") + values[pick(entities_ ? 6 : 5)] + "'";
+        }
         if (pick(4) == 0 || depth > 12) {
             text_ += "/>";
             return;
@@ -198,8 +250,11 @@ TEST(ReaderNodesTest, AgreeWithTheReaderOnRandomDocuments)
 {
     RandomDocument documents(20261207);
     long nodes = 0;
-    for (int i = 0; i < 5000 && !::testing::Test::HasFailure(); ++i)
-        nodes += expect_same_nodes(documents.make());
+    for (int i = 0; i < 5000 && !::testing::Test::HasFailure(); ++i) {
+        const std::string document = documents.make();
+        nodes += expect_same_nodes(document);
+        expect_same_attributes(document, {"row", "unit"});
+    }
     EXPECT_GT(nodes, 100000);
 }
 
