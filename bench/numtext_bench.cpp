@@ -86,6 +86,15 @@ int main(int argc, char** argv)
         return Bits(v);
     });
     Time("parse_double", n, [&](size_t i) { return Bits(parse_double(texts[i].c_str())); });
+    // 16 and 17 significant digits, as the gradient and attitude fields have.
+    std::vector<std::string> long_texts(n);
+    for (size_t i = 0; i < n; ++i) {
+        std::snprintf(text, sizeof text, i % 2 ? "%.15E" : "%.16f", i % 2 ? values[i] * 1e-6 : unit(engine));
+        long_texts[i] = text;
+    }
+    std::printf("parsing, %zu texts like \"%s\", \"%s\"\n", n, long_texts[0].c_str(), long_texts[1].c_str());
+    Time("strtod", n, [&](size_t i) { return Bits(std::strtod(long_texts[i].c_str(), nullptr)); });
+    Time("parse_double", n, [&](size_t i) { return Bits(parse_double(long_texts[i].c_str())); });
     Time("strtol", n, [&](size_t i) { return static_cast<uint64_t>(std::strtol(integers[i].c_str(), nullptr, 10)); });
     Time("parse_long", n, [&](size_t i) { return static_cast<uint64_t>(parse_long(integers[i].c_str())); });
 

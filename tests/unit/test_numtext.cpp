@@ -16,6 +16,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <memory>
 #include <random>
 #include <string>
 
@@ -399,6 +400,15 @@ std::string NumberText(Random& random)
     return Lead(random) + body + Trail(random);
 }
 
+// The text alone in a heap block of its exact size, so that the sanitizer
+// build reports any read past its closing NUL.
+std::unique_ptr<char[]> Alone(const std::string& text)
+{
+    std::unique_ptr<char[]> copy(new char[text.size() + 1]);
+    std::memcpy(copy.get(), text.c_str(), text.size() + 1);
+    return copy;
+}
+
 TEST(NumText, ParseDoubleIsStrtod)
 {
     Random random(Seed());
@@ -412,13 +422,71 @@ TEST(NumText, ParseDoubleIsStrtod)
     for (long i = 0; i < count + static_cast<long>(sizeof fixed / sizeof fixed[0]); ++i) {
         const std::string text = i < count ? NumberText(random) : fixed[i - count];
         const double expected = std::strtod(text.c_str(), nullptr);
-        const double actual = parse_double(text.c_str());
+        const double actual = parse_double(Alone(text).get());
         if (Bits(expected) != Bits(actual)) {
             ADD_FAILURE() << "\"" << text << "\": expected " << Describe(expected) << ", got " << Describe(actual);
             if (++failures == 10)
                 return;
         }
     }
+}
+
+// The fast path gathers at most 19 significant digits and takes exponents
+// up to +-22 and mantissas up to 2^53: every run length on either side of the
+// point, with the text ending or going on right after them, next to those
+// limits.
+TEST(NumText, ParseDoubleDigitRunsAreStrtod)
+{
+    Random random(Seed());
+    static const char* const exponents[] = {"",     "e0",   "E-22", "e22",  "e-23", "e+23", "E+05", "e-5",
+                                            "e",    "e+",   "E-",   "e-0000000000000000000000000000009",
+                                            "e308", "e-324", "e-7x", "E+3 "};
+    static const char* const tails[] = {"", "x", ".", "e", "-", " 7", "E+", "0x"};
+    int failures = 0;
+    auto check = [&](const std::string& text) {
+        const double expected = std::strtod(text.c_str(), nullptr);
+        const double actual = parse_double(Alone(text).get());
+        if (Bits(expected) != Bits(actual) && ++failures <= 10)
+            ADD_FAILURE() << "\"" << text << "\": expected " << Describe(expected) << ", got " << Describe(actual);
+    };
+    for (int whole = 0; whole <= 21; ++whole) {
+        for (int fraction = -1; fraction <= 21; ++fraction) {  // -1: no point
+            for (const char* exponent : exponents) {
+                for (int kind = 0; kind < 5; ++kind) {
+                    std::string digits;
+                    switch (kind) {
+                    case 0: digits = random.Digits(whole + std::max(fraction, 0)); break;
+                    case 1: digits = std::string(static_cast<size_t>(whole + std::max(fraction, 0)), '9'); break;
+                    case 2: digits = std::string(static_cast<size_t>(whole + std::max(fraction, 0)), '0'); break;
+                    case 3:  // leading zeros, then digits
+                        digits = std::string(static_cast<size_t>(random.Int(0, whole + std::max(fraction, 0))), '0');
+                        digits += random.Digits(whole + std::max(fraction, 0) - static_cast<int>(digits.size()));
+                        break;
+                    default:  // 2^53 and its neighbours, cut to the length
+                        digits = std::to_string((uint64_t{1} << 53) + static_cast<uint64_t>(random.Int(-2, 2)));
+                        digits.resize(static_cast<size_t>(whole + std::max(fraction, 0)), '0');
+                        break;
+                    }
+                    std::string text = Lead(random) + digits.substr(0, static_cast<size_t>(whole));
+                    if (fraction >= 0)
+                        text += "." + digits.substr(static_cast<size_t>(whole));
+                    text += exponent;
+                    check(text);
+                    check(text + tails[random.Int(0, sizeof tails / sizeof tails[0] - 1)]);
+                }
+            }
+        }
+    }
+    // Exactly representable mantissas times the largest exact powers of ten,
+    // and the first ones past them.
+    for (const char* text : {"9007199254740992e22", "9007199254740993e22", "9007199254740992e-22",
+                             "9007199254740993e-22", "9007199254740991.5", "900719925474099.35e-21",
+                             "1e22", "1e23", "1e-22", "1e-23", "0.0000000000000000000000000000000000001",
+                             "1234567890123456789", "12345678901234567890", "1234567890.123456789",
+                             "0.1234567890123456789", "00000000000000000001", "0000000000000000001.5",
+                             "2.662293433368E-03", "-8.070295787341E-04", "2.400983456912566E-03",
+                             "0.9122182070667473", "1.000000", "00.000000", "11", "0", "-0", "+.0", "0."})
+        check(text);
 }
 
 TEST(NumText, ParseLongIsStrtol)
