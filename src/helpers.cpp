@@ -54,23 +54,39 @@ bool OutputFile::open(const std::string& path, const char* mode)
     fp_ = std::fopen(path.c_str(), mode);
     if (fp_ == nullptr)
         return false;
-    // Records arrive a line at a time; a large buffer keeps the writes few.
-    std::setvbuf(fp_, nullptr, _IOFBF, 1 << 16);
+    // The file's own buffer does the buffering.
+    std::setvbuf(fp_, nullptr, _IONBF, 0);
+    if (!buffer_)
+        buffer_.reset(new char[kBufferSize]);
+    used_ = 0;
     return true;
 }
 
-void OutputFile::write(const void* data, std::size_t size)
+void OutputFile::flush_buffer()
+{
+    if (used_ > 0 && std::fwrite(buffer_.get(), 1, used_, fp_) != used_)
+        report_write_error(errno);
+    used_ = 0;
+}
+
+void OutputFile::write_through(const void* data, std::size_t size)
 {
     if (fp_ == nullptr || size == 0)
         return;
-    if (std::fwrite(data, 1, size, fp_) != size)
+    flush_buffer();
+    if (size < kBufferSize) {
+        std::memcpy(buffer_.get(), data, size);
+        used_ = size;
+    } else if (std::fwrite(data, 1, size, fp_) != size) {
         report_write_error(errno);
+    }
 }
 
 void OutputFile::close()
 {
     if (fp_ == nullptr)
         return;
+    flush_buffer();
     // fflush first so that errno describes a failure of the last writes.
     errno = 0;
     const bool flushed = std::fflush(fp_) == 0 && !std::ferror(fp_);

@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstring>
 #include <libxml/xmlreader.h>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -98,17 +99,33 @@ public:
     bool is_open() const { return fp_ != nullptr; }
     const std::string& path() const { return path_; }
 
-    void write(const void* data, std::size_t size);
+    void write(const void* data, std::size_t size)
+    {
+        // Table lines, the usual case, gather in the file's own buffer:
+        // stdio is handed whole blocks.
+        if (fp_ != nullptr && size <= kBufferSize - used_) {
+            std::memcpy(buffer_.get() + used_, data, size);
+            used_ += size;
+            return;
+        }
+        write_through(data, size);
+    }
     void write(const std::string& text) { write(text.data(), text.size()); }
     // Checked close; does nothing when not open.
     void close();
 
 private:
+    static constexpr std::size_t kBufferSize = std::size_t{1} << 16;
+
+    void write_through(const void* data, std::size_t size);
+    void flush_buffer();
     void report_write_error(int error);
 
     std::FILE* fp_ = nullptr;   // the stream, null while closed
     std::string path_;          // name the stream was opened under
     bool error_reported_ = false;  // a write error on this file was reported
+    std::unique_ptr<char[]> buffer_;  // kBufferSize bytes once opened
+    std::size_t used_ = 0;            // bytes of buffer_ not yet handed on
 };
 
 // ---------------------------------------------------------------------------
