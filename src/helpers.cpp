@@ -157,7 +157,15 @@ double gps_seconds(double year, double month, double day, double hour, double mi
 // rounding (to nearest, ties to even, as glibc does) is integer arithmetic and
 // never needs help.
 //
-// "%e": the value is scaled by 10^(precision - exponent) in x87 long double
+// "%e" with up to 8 decimals and a scale 10^(precision - exponent) of at
+// most 10^22 either way (the powers a double holds exactly): the scaled value
+// is one correctly rounded double multiplication or division, below 2^30, so
+// within 2^-24 of the true one (and, rounding being monotonic, never on the
+// other side of a midpoint n + 1/2, which is a double there).  When it lies
+// farther than 2^-23 from a midpoint, its nearest integer is the digit
+// string; otherwise the x87 path below decides.
+//
+// Other "%e": the value is scaled by 10^(precision - exponent) in x87 long double
 // (64-bit significand): at most two roundings, so the scaled value is within
 // 10^(precision + 2) * 2^-62 of the true one. When it lies farther than that
 // from the middle between two integers, the nearest integer is the correctly
@@ -425,16 +433,98 @@ long parse_long(const char* text)
     return negative ? -value : value;
 }
 
+namespace {
+
+// Writes "%W.Pe" of the value (-1)^negative * digits * 10^(exponent - precision),
+// digits holding precision + 1 decimal digits.
+char* put_e(char* out, bool negative, uint64_t digits, int exponent, int width, int precision)
+{
+    const int magnitude = exponent < 0 ? -exponent : exponent;
+    const int length = negative + (precision ? precision + 2 : 1) + (magnitude >= 100 ? 5 : 4);
+    out = pad(out, length, width);
+    if (negative)
+        *out++ = '-';
+    // All digits one place to the right, then the first one moves in front
+    // of the point.
+    put_digits(out + precision + 2, digits, precision + 1);
+    out[0] = out[1];
+    if (precision) {
+        out[1] = '.';
+        out += precision + 2;
+    } else {
+        out += 1;
+    }
+    *out++ = 'e';
+    *out++ = exponent < 0 ? '-' : '+';
+    if (magnitude >= 100)
+        *out++ = static_cast<char>('0' + magnitude / 100);
+    std::memcpy(out, kPairs + 2 * (magnitude % 100), 2);
+    return out + 2;
+}
+
+// floor(log10(a)), or one less, for a positive a in [2^binary, 2^(binary+1)).
+int decimal_exponent_guess(int binary)
+{
+    return binary >= 0 ? (binary * 78913) >> 18 : -((-binary * 78913) >> 18) - 1;
+}
+
+#if defined(FLT_EVAL_METHOD) && FLT_EVAL_METHOD == 0
+constexpr int kMaxDoubleE = 8;  // 10^(precision + 1) stays below 2^30
+
+// The digit string and exponent of "%.Pe" (P <= kMaxDoubleE) through one
+// double operation, where that decides them; false otherwise.
+bool e_digits_by_double(double a, uint64_t bits, int precision, uint64_t& digits, int& exponent)
+{
+    const double low = kPow10d[precision];
+    const double high = kPow10d[precision + 1];
+    exponent = decimal_exponent_guess(static_cast<int>(bits >> 52 & 0x7ff) - 1023);
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        const int scale = precision - exponent;
+        if (scale < -22 || scale > 22)
+            return false;
+        const double scaled = scale >= 0 ? a * kPow10d[scale] : a / kPow10d[-scale];
+        if (scaled >= high) {  // the guess was one too low
+            ++exponent;
+            continue;
+        }
+        // Adding 2^52 rounds to an integer (ties to even); the difference
+        // is exact.
+        const double nearest = (scaled + 0x1p52) - 0x1p52;
+        if (0.5 - std::fabs(scaled - nearest) <= 0x1p-23)
+            return false;  // too close to a tie to tell
+        digits = static_cast<uint64_t>(nearest);
+        if (digits < static_cast<uint64_t>(low))
+            return false;  // below the exponent guessed: not seen from normal values
+        if (digits == static_cast<uint64_t>(high)) {  // rounded up to the next power of ten
+            digits = static_cast<uint64_t>(low);
+            ++exponent;
+        }
+        return true;
+    }
+    return false;
+}
+#endif
+
+}  // namespace
+
 char* format_e(char* out, double v, int width, int precision)
 {
     if (!std::isfinite(v))
         return put_nonfinite(out, v, width);
+    uint64_t bits;
+    std::memcpy(&bits, &v, sizeof bits);
+    const bool negative = bits >> 63;
+    const double a = std::fabs(v);
+#if defined(FLT_EVAL_METHOD) && FLT_EVAL_METHOD == 0
+    if (precision <= kMaxDoubleE && (bits >> 52 & 0x7ff) != 0) {
+        uint64_t digits = 0;
+        int exponent = 0;
+        if (e_digits_by_double(a, bits, precision, digits, exponent))
+            return put_e(out, negative, digits, exponent, width, precision);
+    }
+#endif
 #if LDBL_MANT_DIG == 64 && (defined(__x86_64__) || defined(__i386__))
     if (precision <= kMaxFastE) {
-        uint64_t bits;
-        std::memcpy(&bits, &v, sizeof bits);
-        const bool negative = bits >> 63;
-        const double a = std::fabs(v);
         const uint64_t low = kPow10u[precision];
         const uint64_t high = kPow10u[precision + 1];
         uint64_t digits = 0;
@@ -445,8 +535,7 @@ char* format_e(char* out, double v, int width, int precision)
             // with the table; a guess that is still one off shows up below in
             // the count of digits.
             const int biased = static_cast<int>(bits >> 52 & 0x7ff);
-            const int binary = biased != 0 ? biased - 1023 : std::ilogb(a);
-            exponent = binary >= 0 ? (binary * 78913) >> 18 : -((-binary * 78913) >> 18) - 1;
+            exponent = decimal_exponent_guess(biased != 0 ? biased - 1023 : std::ilogb(a));
             const Powers& pow10 = powers();
             if (static_cast<long double>(a) >= pow10(exponent + 1))
                 ++exponent;
@@ -475,30 +564,8 @@ char* format_e(char* out, double v, int width, int precision)
                 }
             }
         }
-        if (done) {
-            const int magnitude = exponent < 0 ? -exponent : exponent;
-            const int length = negative + (precision ? precision + 2 : 1) + (magnitude >= 100 ? 5 : 4);
-            out = pad(out, length, width);
-            if (negative)
-                *out++ = '-';
-            // All digits one place to the right, then the first one moves
-            // in front of the point.
-            put_digits(out + precision + 2, digits, precision + 1);
-            out[0] = out[1];
-            if (precision) {
-                out[1] = '.';
-                out += precision + 2;
-            } else {
-                out += 1;
-            }
-            *out++ = 'e';
-            *out++ = exponent < 0 ? '-' : '+';
-            if (magnitude >= 100) {
-                *out++ = static_cast<char>('0' + magnitude / 100);
-            }
-            std::memcpy(out, kPairs + 2 * (magnitude % 100), 2);
-            return out + 2;
-        }
+        if (done)
+            return put_e(out, negative, digits, exponent, width, precision);
     }
 #endif
     return put_via_to_chars(out, v, width, precision, std::chars_format::scientific);

@@ -208,6 +208,34 @@ TEST(NumText, FormatEIsSnprintf)
     CheckFormat("%14.7e", Notation::scientific, 14, 7, Count());
 }
 
+// Values next to a midpoint between two printable digit strings, where a
+// scaling with one rounding too many prints the wrong neighbour: decimal
+// midpoints of every precision the fast paths take, a few steps either way.
+TEST(NumText, FormatENextToMidpointsIsSnprintf)
+{
+    Random random(Seed());
+    char expected[64];
+    char actual[64];
+    int failures = 0;
+    for (long i = 0; i < Count() / 4 && failures < 10; ++i) {
+        const int precision = random.Int(0, 13);
+        const int exponent = random.OneIn(4) ? random.Int(-300, 300) : random.Int(-30, 30);
+        const std::string midpoint = std::string(1, static_cast<char>('1' + random.Int(0, 8))) + "." +
+                                     random.Digits(precision) + "5e" + std::to_string(exponent);
+        double v = Parse(midpoint);
+        for (int steps = random.Int(-3, 3); steps != 0; steps += steps < 0 ? 1 : -1)
+            v = std::nextafter(v, steps < 0 ? -HUGE_VAL : HUGE_VAL);
+        const int length = std::snprintf(expected, sizeof expected, "%.*e", precision, v);
+        const char* end = format_e(actual, v, 0, precision);
+        if (std::string(actual, static_cast<size_t>(end - actual)) != std::string(expected, static_cast<size_t>(length))) {
+            ++failures;
+            ADD_FAILURE() << "precision " << precision << ", value " << Describe(v) << " (next to " << midpoint
+                          << "): expected \"" << expected << "\", got \""
+                          << std::string(actual, static_cast<size_t>(end - actual)) << "\"";
+        }
+    }
+}
+
 TEST(NumText, FormatFIsSnprintf)
 {
     CheckFormat("%20.9f", Notation::fixed, 20, 9, Count());
