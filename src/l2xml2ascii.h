@@ -395,7 +395,8 @@ public:
         const xmlNode* node = xmlTextReaderCurrentNode(reader);
         if (node != nullptr && node->type == XML_ELEMENT_NODE) {
             for (const xmlAttr* a = node->properties; a != nullptr; a = a->next) {
-                if (a->ns != nullptr || !xmlStrEqual(a->name, BAD_CAST name))
+                if (a->ns != nullptr ||
+                    std::strcmp(reinterpret_cast<const char*>(a->name), name) != 0)
                     continue;
                 // The first attribute of that name without namespace decides.
                 const xmlNode* text = a->children;
