@@ -45,6 +45,57 @@ void base64_cleanup()
     decoding_table = nullptr;
 }
 
+std::size_t Base64Decoder::decode(const char* data, std::size_t length, unsigned char* decoded)
+{
+    if (decoding_table == nullptr)
+        base64_build_decoding_table();
+    if (decoding_table == nullptr)
+        return 0;
+    std::size_t out = 0;
+    std::size_t i = 0;
+    while (i < length) {
+        // Whole groups of four alphabet characters, the usual case, at once.
+        if (in_group_ == 0) {
+            while (i + 4 <= length) {
+                const signed char a = decoding_table[static_cast<unsigned char>(data[i])];
+                const signed char b = decoding_table[static_cast<unsigned char>(data[i + 1])];
+                const signed char c = decoding_table[static_cast<unsigned char>(data[i + 2])];
+                const signed char d = decoding_table[static_cast<unsigned char>(data[i + 3])];
+                if ((a | b | c | d) < 0)
+                    break;
+                const uint32_t v = static_cast<uint32_t>(a) << 18 | static_cast<uint32_t>(b) << 12 |
+                                   static_cast<uint32_t>(c) << 6 | static_cast<uint32_t>(d);
+                decoded[out++] = static_cast<unsigned char>(v >> 16);
+                decoded[out++] = static_cast<unsigned char>(v >> 8);
+                decoded[out++] = static_cast<unsigned char>(v);
+                last_group_pads_ = 0;
+                i += 4;
+            }
+            if (i >= length)
+                break;
+        }
+        const signed char value = decoding_table[static_cast<unsigned char>(data[i++])];
+        if (value == kSkip)
+            continue;
+        if (value == kPad) {
+            group_ <<= 6;
+            ++group_pads_;
+        } else {
+            group_ = (group_ << 6) | static_cast<uint32_t>(value);
+        }
+        if (++in_group_ == 4) {
+            decoded[out++] = static_cast<unsigned char>(group_ >> 16);
+            decoded[out++] = static_cast<unsigned char>(group_ >> 8);
+            decoded[out++] = static_cast<unsigned char>(group_);
+            last_group_pads_ = group_pads_;
+            group_ = 0;
+            in_group_ = 0;
+            group_pads_ = 0;
+        }
+    }
+    return out;
+}
+
 unsigned char* base64_decode_counting_pads(const char* data, int32_t input_length,
                                            int32_t* output_length, int32_t* last_group_pads)
 {
@@ -59,54 +110,11 @@ unsigned char* base64_decode_counting_pads(const char* data, int32_t input_lengt
         std::free(decoded);
         return nullptr;
     }
-
-    std::size_t out = 0;
-    uint32_t group = 0;     // the values of the group's characters so far
-    int in_group = 0;       // characters of the current group
-    int32_t group_pads = 0; // "=" among them
-    std::size_t i = 0;
-    while (i < length) {
-        // Whole groups of four alphabet characters, the usual case, at once.
-        if (in_group == 0) {
-            while (i + 4 <= length) {
-                const signed char a = decoding_table[static_cast<unsigned char>(data[i])];
-                const signed char b = decoding_table[static_cast<unsigned char>(data[i + 1])];
-                const signed char c = decoding_table[static_cast<unsigned char>(data[i + 2])];
-                const signed char d = decoding_table[static_cast<unsigned char>(data[i + 3])];
-                if ((a | b | c | d) < 0)
-                    break;
-                const uint32_t v = static_cast<uint32_t>(a) << 18 | static_cast<uint32_t>(b) << 12 |
-                                   static_cast<uint32_t>(c) << 6 | static_cast<uint32_t>(d);
-                decoded[out++] = static_cast<unsigned char>(v >> 16);
-                decoded[out++] = static_cast<unsigned char>(v >> 8);
-                decoded[out++] = static_cast<unsigned char>(v);
-                *last_group_pads = 0;
-                i += 4;
-            }
-            if (i >= length)
-                break;
-        }
-        const signed char value = decoding_table[static_cast<unsigned char>(data[i++])];
-        if (value == kSkip)
-            continue;
-        if (value == kPad) {
-            group <<= 6;
-            ++group_pads;
-        } else {
-            group = (group << 6) | static_cast<uint32_t>(value);
-        }
-        if (++in_group == 4) {
-            decoded[out++] = static_cast<unsigned char>(group >> 16);
-            decoded[out++] = static_cast<unsigned char>(group >> 8);
-            decoded[out++] = static_cast<unsigned char>(group);
-            *last_group_pads = group_pads;
-            group = 0;
-            in_group = 0;
-            group_pads = 0;
-        }
-    }
+    Base64Decoder decoder;
+    const std::size_t out = decoder.decode(data, length, decoded);
     decoded[out] = '\0';
     *output_length = static_cast<int32_t>(out + 1);
+    *last_group_pads = decoder.last_group_pads();
     return decoded;
 }
 

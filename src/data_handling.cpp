@@ -3,6 +3,7 @@
 // table line; the embedded-document path; the header epoch record.
 #include "l2xml2ascii.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdlib>
 #include <cstring>
@@ -277,13 +278,6 @@ void store_gradient_field(const GradientGroup& group, int member, const char* te
         break;
     }
 }
-
-// ---------------------------------------------------------------------------
-// Document path helpers.
-
-struct FreeDeleter {
-    void operator()(void* p) const { std::free(p); }
-};
 
 }  // namespace
 
@@ -583,18 +577,26 @@ void OutputToFile_SST_PRP_2_Document(OutputFile& out, const char* text)
 {
     const std::size_t length = std::strlen(text);
     if (GetFromStruct_SST_PRP_2_Encoding() == 1) {
-        // Text nodes are bounded well below this by the XML reader.
-        if (length <= static_cast<std::size_t>(std::numeric_limits<int32_t>::max())) {
-            int32_t decoded_length = 0;
-            int32_t pads = 0;
-            std::unique_ptr<unsigned char, FreeDeleter> decoded(base64_decode_counting_pads(
-                text, static_cast<int32_t>(length), &decoded_length, &pads));
-            // Only the document's own bytes: neither the closing NUL nor the
-            // zero bytes that stand for the pad characters.
-            const int32_t data_bytes = decoded_length - 1 - pads;
-            if (decoded && data_bytes > 0)
-                out.write(decoded.get(), static_cast<std::size_t>(data_bytes));
+        // Decoded a piece at a time, whatever the document's size.  Only the
+        // document's own bytes go out: not the zero bytes that stand for the
+        // pad characters of the last complete group, so the last four bytes
+        // decoded wait until the text has ended.
+        constexpr std::size_t kPiece = std::size_t{1} << 16;  // characters
+        constexpr std::size_t kHeld = 4;                      // at most four "="
+        const std::size_t piece = std::min(length, kPiece);
+        std::unique_ptr<unsigned char[]> buffer(new unsigned char[kHeld + 3 * (piece / 4 + 1)]);
+        Base64Decoder decoder;
+        std::size_t held = 0;
+        for (std::size_t at = 0; at < length; at += piece) {
+            const std::size_t n = std::min(piece, length - at);
+            const std::size_t total = held + decoder.decode(text + at, n, buffer.get() + held);
+            held = std::min(total, kHeld);
+            out.write(buffer.get(), total - held);
+            std::memmove(buffer.get(), buffer.get() + total - held, held);
         }
+        const std::size_t pads = static_cast<std::size_t>(decoder.last_group_pads());
+        if (held > pads)
+            out.write(buffer.get(), held - pads);
     } else {
         std::puts("no encoding!");
         out.write(text, length);

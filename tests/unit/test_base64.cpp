@@ -1,6 +1,8 @@
 // Base64 codec: decoding with pad and layout characters, encoding, round trips.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <random>
@@ -170,6 +172,60 @@ TEST(Base64, RoundTrips) {
             EXPECT_EQ(d.pads, static_cast<int32_t>(pads)) << len;
         }
     }
+}
+
+// The document file holds the decoded bytes less the pad bytes of the last
+// complete group, whether the text is decoded at once or piece by piece:
+// texts around the piece size, groups and pads across piece boundaries,
+// characters outside the alphabet anywhere, "=" in odd places.
+TEST(Base64Document, PiecesGiveTheBytesOfTheWholeDecoding) {
+    std::mt19937 rng(20261207u);
+    const std::string alphabet =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    const std::string path = ::testing::TempDir() + "l2_document_pieces.pdf";
+    const size_t lengths[] = {0, 1, 3, 4, 5, 65535, 65536, 65537, 65539, 131075, 200001};
+    for (size_t length : lengths) {
+        for (int variant = 0; variant < 6; ++variant) {
+            std::string text(length, 'A');
+            for (char& c : text) {
+                const unsigned r = rng() % 100;
+                c = r < 90 ? alphabet[rng() % 64] : r < 95 ? '\n' : r < 97 ? '=' : static_cast<char>(rng() % 255 + 1);
+            }
+            if (variant == 1 || variant == 2) {
+                // A last complete group of "====" (or "AA=="): the pad bytes
+                // to drop reach back into what was decoded before.
+                const size_t significant = static_cast<size_t>(std::count_if(
+                    text.begin(), text.end(), [&](char c) { return c == '=' || alphabet.find(c) != std::string::npos; }));
+                text += std::string((4 - significant % 4) % 4, 'Q') + (variant == 1 ? "====" : "AA==");
+            }
+
+            int32_t n = 0, pads = 0;
+            unsigned char* whole = base64_decode_counting_pads(text.c_str(), static_cast<int32_t>(text.size()), &n, &pads);
+            if (variant == 1 || variant == 2) {
+                EXPECT_EQ(pads, variant == 1 ? 4 : 2);
+            }
+            ASSERT_NE(whole, nullptr);
+            const long kept = static_cast<long>(n) - 1 - pads;
+            const std::string expected = kept > 0 ? std::string(reinterpret_cast<char*>(whole), static_cast<size_t>(kept)) : "";
+            std::free(whole);
+
+            OutputFile out;
+            ASSERT_TRUE(out.open(path, "w"));
+            PutToStruct_SST_PRP_2_Encoding(1);
+            OutputToFile_SST_PRP_2_Document(out, text.c_str());
+            out.close();
+            std::FILE* f = std::fopen(path.c_str(), "rb");
+            ASSERT_NE(f, nullptr);
+            std::string written;
+            char chunk[4096];
+            for (size_t got; (got = std::fread(chunk, 1, sizeof chunk, f)) > 0;)
+                written.append(chunk, got);
+            std::fclose(f);
+            EXPECT_TRUE(written == expected) << "length " << length << ", variant " << variant << ": "
+                                             << written.size() << " bytes written, " << expected.size() << " expected";
+        }
+    }
+    std::remove(path.c_str());
 }
 
 }  // namespace
