@@ -188,6 +188,16 @@ const std::vector<FieldRoute>& prm_routes()
     return routes;
 }
 
+// Fewest open elements under which text can reach one of the fields: every
+// entry a route compares belongs to an open element (codes are never 0).
+int32_t fewest_open_elements(const std::vector<FieldRoute>& routes)
+{
+    int shortest = kTagDepths;
+    for (const FieldRoute& route : routes)
+        shortest = std::min(shortest, route.length);
+    return 5 + shortest;
+}
+
 // ---------------------------------------------------------------------------
 // Gravity-gradient record walk.
 //
@@ -280,6 +290,20 @@ void store_gradient_field(const GradientGroup& group, int member, const char* te
 }
 
 }  // namespace
+
+int32_t PutToStruct_fewest_open_elements(int32_t product_bit)
+{
+    switch (product_bit) {
+    case kSST_PKI_2:
+        return fewest_open_elements(pki_routes());
+    case kSST_PRD_2:
+        return fewest_open_elements(prd_routes());
+    case kSST_PRM_2:
+        return fewest_open_elements(prm_routes());
+    default:
+        return 0;  // every text is looked at (and may be reported)
+    }
+}
 
 // ===========================================================================
 // EGG_NOM_2: gravity gradients

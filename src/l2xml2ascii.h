@@ -317,6 +317,11 @@ void PutToStruct_SST_PRD_2_Velocity_Factor(double factor);
 void PutToStruct_SST_PRP_2_Encoding(int32_t encoding);
 int32_t GetFromStruct_SST_PRP_2_Encoding();
 
+// Fewest open elements under which the text setter of a product can store
+// anything (and say anything): text with fewer elements open around it may be
+// passed over.  0 for a product whose setter looks at every text.
+int32_t PutToStruct_fewest_open_elements(int32_t product_bit);
+
 // Header epoch setter: acts only when `flags` is 127.
 void HDR_PutToStruct_SST_PRM_2(int flags, const char* text);
 
@@ -353,7 +358,7 @@ inline bool is_xml_white_space(const xmlChar* text)
 struct ReaderNode {
     enum Kind { kElementStart, kElementEnd, kText, kOther };
     Kind kind = kOther;
-    int depth = 0;                        // of an element start or end
+    int depth = 0;                        // of the node: elements open around it
     bool empty = false;                   // an element start written <name/>
     const xmlChar* name = nullptr;        // of an element start ("prefix:name")
     const xmlChar* text = nullptr;        // of a text node (may be null)
@@ -377,6 +382,7 @@ public:
             return result;
         if (node->type == XML_TEXT_NODE) {
             result.kind = ReaderNode::kText;
+            result.depth = static_cast<int>(open_.size());
             result.text = node->content;
         } else if (node->type == XML_ELEMENT_NODE) {
             if (!open_.empty() && open_.back() == node) {

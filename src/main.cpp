@@ -300,12 +300,19 @@ void route_attributes(xmlTextReaderPtr reader, int open_elements)
             r.route(reader);
 }
 
-// Text is routed when it sits inside a record of the open product and is
-// not white space only, which is what the reader calls white space.
-void route_text(const xmlChar* text)
+// Per product (in table order), the fewest open elements under which its
+// setter can use text: set at the start of the product pass.
+std::vector<int32_t> fewest_open_for_text;
+
+// Text is routed when it sits inside a record of the open product, deep
+// enough for the setter to use it, and is not white space only, which is what
+// the reader calls white space.
+void route_text(const xmlChar* text, int open_elements)
 {
     const Product* p = open_product;
-    if (p != nullptr && shows(p->text_path) && !is_xml_white_space(text))
+    if (p != nullptr &&
+        open_elements >= fewest_open_for_text[static_cast<std::size_t>(p - kProducts.data())] &&
+        shows(p->text_path) && !is_xml_white_space(text))
         p->route_text(as_text(text));
 }
 
@@ -414,6 +421,9 @@ void walk_xml_file(const std::string& path, Visit visit)
 void product_pass(const std::string& input_path, const OutputNames& names)
 {
     section_started.assign(kProducts.size(), false);
+    fewest_open_for_text.clear();
+    for (const Product& p : kProducts)
+        fewest_open_for_text.push_back(PutToStruct_fewest_open_elements(p.bit));
     TAG_flags.fill(0);
     set_open_product(nullptr);
     TagCodeCache codes;
@@ -423,7 +433,7 @@ void product_pass(const std::string& input_path, const OutputNames& names)
         switch (node.kind) {
         case ReaderNode::kText:
             if (node.text != nullptr)
-                route_text(node.text);
+                route_text(node.text, node.depth);
             break;
         case ReaderNode::kElementStart:
             element_start(reader, node.name != nullptr ? node.name : BAD_CAST "--", node.depth,

@@ -57,6 +57,7 @@ int expect_same_nodes(const std::string& document)
             break;
         case XML_READER_TYPE_TEXT:
             EXPECT_EQ(node.kind, ReaderNode::kText);
+            EXPECT_EQ(node.depth, xmlTextReaderDepth(reader));
             EXPECT_EQ(node.text, xmlTextReaderConstValue(reader));
             EXPECT_FALSE(is_xml_white_space(node.text));
             break;
