@@ -216,6 +216,14 @@ constexpr double kPow10d[23] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
                                 1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
                                 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
 
+#if LDBL_MANT_DIG == 64 && (defined(__x86_64__) || defined(__i386__))
+// 10^k, exact in a 64-bit significand for k <= 27 (5^27 < 2^64).
+constexpr long double kPow10ld[28] = {
+    1e0L,  1e1L,  1e2L,  1e3L,  1e4L,  1e5L,  1e6L,  1e7L,  1e8L,  1e9L,
+    1e10L, 1e11L, 1e12L, 1e13L, 1e14L, 1e15L, 1e16L, 1e17L, 1e18L, 1e19L,
+    1e20L, 1e21L, 1e22L, 1e23L, 1e24L, 1e25L, 1e26L, 1e27L};
+#endif
+
 const char kPairs[] =
     "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
     "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
@@ -409,6 +417,27 @@ double parse_double(const char* text)
             double value = static_cast<double>(mantissa);
             value = scale < 0 ? value / kPow10d[-scale] : value * kPow10d[scale];
             return negative ? -value : value;
+        }
+    }
+#endif
+#if LDBL_MANT_DIG == 64 && (defined(__x86_64__) || defined(__i386__))
+    if (significant <= 19) {
+        // Up to 19 digits fit the 64-bit significand of an x87 long double,
+        // and so do the powers of ten up to 10^27: one long double operation
+        // rounds once, to 64 bits.  Rounding that to a double gives the
+        // correctly rounded value unless the 11 bits dropped lie next to a
+        // half (the true value could then be on the other side of it).
+        const int scale = exponent - fraction;
+        if (scale >= -27 && scale <= 27) {
+            const long double whole = static_cast<long double>(mantissa);
+            const long double scaled = scale < 0 ? whole / kPow10ld[-scale] : whole * kPow10ld[scale];
+            uint64_t significand;
+            std::memcpy(&significand, &scaled, sizeof significand);
+            const unsigned dropped = static_cast<unsigned>(significand & 0x7ff);
+            if (dropped + 1 - 0x400 > 2) {  // not within one of 0x400
+                const double value = static_cast<double>(scaled);
+                return negative ? -value : value;
+            }
         }
     }
 #endif

@@ -517,6 +517,29 @@ TEST(NumText, ParseDoubleDigitRunsAreStrtod)
         check(text);
 }
 
+// Texts of 17 to 19 significant digits next to the middle between two
+// doubles, where a value computed with more precision and then rounded to a
+// double can land on the wrong side.
+TEST(NumText, ParseDoubleNextToMidpointsIsStrtod)
+{
+    Random random(Seed());
+    int failures = 0;
+    for (long i = 0; i < Count() / 4 && failures < 10; ++i) {
+        const double d = std::ldexp(random.Real(1.0, 2.0), random.Int(-45, 85));
+        long double middle = (static_cast<long double>(d) + std::nextafter(d, HUGE_VAL)) / 2;
+        for (int steps = random.Int(-3, 3); steps != 0; steps += steps < 0 ? 1 : -1)
+            middle = std::nextafter(middle, steps < 0 ? -HUGE_VALL : HUGE_VALL);
+        char text[64];
+        std::snprintf(text, sizeof text, "%.*Le", random.Int(16, 18), middle);
+        const double expected = std::strtod(text, nullptr);
+        const double actual = parse_double(Alone(text).get());
+        if (Bits(expected) != Bits(actual)) {
+            ++failures;
+            ADD_FAILURE() << "\"" << text << "\": expected " << Describe(expected) << ", got " << Describe(actual);
+        }
+    }
+}
+
 TEST(NumText, ParseLongIsStrtol)
 {
     Random random(Seed());
