@@ -217,6 +217,17 @@ constexpr double kPow10d[23] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
                                 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
 
 #if LDBL_MANT_DIG == 64 && (defined(__x86_64__) || defined(__i386__))
+// Whether long double arithmetic keeps its 64-bit significand here: under an
+// emulator such as valgrind it is done in double precision.
+bool long_double_is_extended()
+{
+    static const bool extended = [] {
+        volatile long double one = 1.0L;
+        return one + 0x1p-60L != 1.0L;
+    }();
+    return extended;
+}
+
 // 10^k, exact in a 64-bit significand for k <= 27 (5^27 < 2^64).
 constexpr long double kPow10ld[28] = {
     1e0L,  1e1L,  1e2L,  1e3L,  1e4L,  1e5L,  1e6L,  1e7L,  1e8L,  1e9L,
@@ -421,7 +432,7 @@ double parse_double(const char* text)
     }
 #endif
 #if LDBL_MANT_DIG == 64 && (defined(__x86_64__) || defined(__i386__))
-    if (significant <= 19) {
+    if (significant <= 19 && long_double_is_extended()) {
         // Up to 19 digits fit the 64-bit significand of an x87 long double,
         // and so do the powers of ten up to 10^27: one long double operation
         // rounds once, to 64 bits.  Rounding that to a double gives the
