@@ -211,13 +211,21 @@ bool could_show_closed(uint32_t lengths, int open_elements)
     return open_elements >= 0 && open_elements < 31 && (lengths >> (open_elements + 1) & 1) != 0;
 }
 
-// The table entry of the product in `product`; the two change together.
+// Per product (in table order), the fewest open elements under which its
+// setter can use text: set at the start of the product pass.
+std::vector<int32_t> fewest_open_for_text;
+
+// The table entry of the product in `product`, and the fewest open elements
+// under which its text is routed; the three change together.
 const Product* open_product = nullptr;
+int32_t open_product_text_depth = 0;
 
 void set_open_product(const Product* p)
 {
     open_product = p;
     product = p != nullptr ? p->bit : kNoProduct;
+    open_product_text_depth =
+        p != nullptr ? fewest_open_for_text[static_cast<std::size_t>(p - kProducts.data())] : 0;
 }
 
 // ---------------------------------------------------------------------------
@@ -300,19 +308,14 @@ void route_attributes(xmlTextReaderPtr reader, int open_elements)
             r.route(reader);
 }
 
-// Per product (in table order), the fewest open elements under which its
-// setter can use text: set at the start of the product pass.
-std::vector<int32_t> fewest_open_for_text;
-
 // Text is routed when it sits inside a record of the open product, deep
 // enough for the setter to use it, and is not white space only, which is what
 // the reader calls white space.
 void route_text(const xmlChar* text, int open_elements)
 {
     const Product* p = open_product;
-    if (p != nullptr &&
-        open_elements >= fewest_open_for_text[static_cast<std::size_t>(p - kProducts.data())] &&
-        shows(p->text_path) && !is_xml_white_space(text))
+    if (p != nullptr && open_elements >= open_product_text_depth && shows(p->text_path) &&
+        !is_xml_white_space(text))
         p->route_text(as_text(text));
 }
 
