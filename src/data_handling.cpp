@@ -254,12 +254,30 @@ struct GroupRun {
     const GradientGroup* end() const { return last; }
 };
 
+// The member of `group` that the tag path shows, or -1.
+int32_t gradient_member(const GradientGroup& group, const TagPath& tags)
+{
+    for (int d = 0; d < group.path_length; ++d)
+        if (tags[static_cast<std::size_t>(4 + d)] != group.path[d])
+            return -1;
+    const int32_t member = tags[static_cast<std::size_t>(4 + group.path_length)] - group.first_code;
+    return member >= 0 && member < group.members ? member : -1;
+}
+
 GroupRun gradient_groups_under(int32_t code)
 {
     constexpr int32_t kCodes = 16;  // above every depth-4 code
     static const std::array<GroupRun, kCodes> runs = [] {
         std::array<GroupRun, kCodes> result{};
-        for (const GradientGroup& group : gradient_groups()) {
+        const std::vector<GradientGroup>& groups = gradient_groups();
+        // No group's path begins another's, so at most one group takes a
+        // text: PutToStruct_EGG_NOM_2 relies on it.
+        for (const GradientGroup& a : groups)
+            for (const GradientGroup& b : groups)
+                if (&a != &b && a.path_length <= b.path_length &&
+                    std::equal(a.path, a.path + a.path_length, b.path))
+                    throw std::logic_error("a gradient group path begins another");
+        for (const GradientGroup& group : groups) {
             GroupRun& run = result[static_cast<std::size_t>(group.path[0])];
             if (run.first == nullptr)
                 run.first = &group;
@@ -328,6 +346,17 @@ void initialize_EGG_NOM_2_data()
 void PutToStruct_EGG_NOM_2(const TagPath& tags, const char* text)
 {
     static const int32_t kRecordPath[] = {1, 1, 1, 1};  // Data_Block .. GG_time_Record
+    // The texts of a record come group by group: the group that took the
+    // last one is asked first.  At most one group takes a text (see
+    // gradient_groups_under), so that group is the one the walk would find.
+    static const GradientGroup* last_group = nullptr;
+    if (last_group != nullptr && tag_path_shows(tags, kRecordPath)) {
+        const int32_t member = gradient_member(*last_group, tags);
+        if (member >= 0) {
+            store_gradient_field(*last_group, member, text);
+            return;
+        }
+    }
     int level = 0;
     while (level < 4 && tags[level] == kRecordPath[level])
         ++level;
@@ -344,6 +373,7 @@ void PutToStruct_EGG_NOM_2(const TagPath& tags, const char* text)
                 const int32_t member = tags[4 + matched] - group.first_code;
                 if (member >= 0 && member < group.members) {
                     store_gradient_field(group, member, text);
+                    last_group = &group;
                     return;
                 }
             }
