@@ -419,8 +419,7 @@ public:
         const xmlNode* node = xmlTextReaderCurrentNode(reader);
         if (node != nullptr && node->type == XML_ELEMENT_NODE) {
             for (const xmlAttr* a = node->properties; a != nullptr; a = a->next) {
-                if (a->ns != nullptr ||
-                    std::strcmp(reinterpret_cast<const char*>(a->name), name) != 0)
+                if (a->ns != nullptr || !same_name(a->name, name))
                     continue;
                 // The first attribute of that name without namespace decides.
                 const xmlNode* text = a->children;
@@ -443,6 +442,15 @@ public:
     const char* text() const { return reinterpret_cast<const char*>(value_); }
 
 private:
+    // Names are short: a loop in place beats a call to strcmp.
+    static bool same_name(const xmlChar* name, const char* wanted)
+    {
+        for (; *wanted != '\0'; ++name, ++wanted)
+            if (*name != static_cast<unsigned char>(*wanted))
+                return false;
+        return *name == 0;
+    }
+
     const xmlChar* value_ = nullptr;
     xmlChar* owned_ = nullptr;  // what the reader gave, if it was asked
 };

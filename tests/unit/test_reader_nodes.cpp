@@ -142,6 +142,8 @@ TEST(AttributeValueTest, AgreesWithTheReaderOnEveryKindOfValue)
         "<!DOCTYPE a [<!ENTITY k 'km'>]><a unit='&k;' row='1&k;2'/>",
         // Defaults from the document type, present or overridden.
         "<!DOCTYPE a [<!ATTLIST a row CDATA '5' unit CDATA #FIXED 'km'>]><a/><a row='6'/>",
+        // Names that begin one another.
+        "<a rows='1' ro='2' row='3' units='4' uni='5'/>",
         // Prefixed attributes of the same local name do not count.
         "<a xmlns:p='urn:p' p:row='9' row='1' p:unit='m'><b p:column='3'/></a>",
         // Attributes on end tags, text and other nodes: there are none.
