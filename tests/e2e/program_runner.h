@@ -14,6 +14,8 @@
 #ifndef L2_E2E_PROGRAM_RUNNER_H
 #define L2_E2E_PROGRAM_RUNNER_H
 
+#include <gtest/gtest.h>
+
 #include <string>
 #include <vector>
 
@@ -71,6 +73,14 @@ std::vector<std::string> list_files(const std::string& root, bool with_folders =
 // `bytes` in plain RFC 4648 base64 on one line, "=" padded: the tests' own
 // encoder, so that expected documents do not depend on the program's codec.
 std::string base64(const std::string& bytes);
+
+// A test that works in a fresh temporary folder, `dir_`, removed afterwards.
+class ScratchFolderTest : public ::testing::Test {
+protected:
+    void SetUp() override { dir_ = make_temp_dir(); }
+    void TearDown() override { remove_tree(dir_); }
+    std::string dir_;
+};
 
 }  // namespace e2e
 

@@ -75,11 +75,8 @@ std::size_t count(const std::string& haystack, const std::string& needle)
     return n;
 }
 
-class DocumentTest : public ::testing::Test {
+class DocumentTest : public e2e::ScratchFolderTest {
 protected:
-    void SetUp() override { dir_ = e2e::make_temp_dir(); }
-    void TearDown() override { e2e::remove_tree(dir_); }
-
     // Writes the product file and converts it with the folder as working
     // directory of the process (no --dir).
     e2e::RunResult convert(const std::string& xml)
@@ -96,7 +93,6 @@ protected:
         return r.out.substr(0, 64);
     }
 
-    std::string dir_;
 };
 
 TEST_F(DocumentTest, SamplePdfSurvivesAnyLineLayout)

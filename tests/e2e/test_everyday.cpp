@@ -89,12 +89,7 @@ std::vector<std::string> outputs(const std::string& dir)
     return names;
 }
 
-class EverydayTest : public ::testing::Test {
-protected:
-    void SetUp() override { dir_ = e2e::make_temp_dir(); }
-    void TearDown() override { e2e::remove_tree(dir_); }
-    std::string dir_;
-};
+class EverydayTest : public e2e::ScratchFolderTest {};
 
 // ---------------------------------------------------------------------------
 // Help, version and the header option

@@ -80,11 +80,8 @@ std::vector<std::string> split_lines(const std::string& text)
     return lines;
 }
 
-class HostileTest : public ::testing::Test {
+class HostileTest : public e2e::ScratchFolderTest {
 protected:
-    void SetUp() override { dir_ = e2e::make_temp_dir(); }
-    void TearDown() override { e2e::remove_tree(dir_); }
-
     // Writes the product and converts it in the folder; the run must end by
     // itself, normally, with status 0 or 1.
     e2e::RunResult convert(const std::string& content, double timeout = 60.0)
@@ -120,7 +117,6 @@ protected:
         EXPECT_EQ((std::vector<std::string>{kPcv, kInput}), files());
     }
 
-    std::string dir_;
 };
 
 TEST_F(HostileTest, FileCutInsideARecordKeepsTheRecordsBefore)
