@@ -205,7 +205,7 @@ uint32_t path_lengths(const std::vector<Row>& table, CodePath Row::*path)
 const uint32_t kSectionPathLengths = path_lengths(kProducts, &Product::section_path);
 
 // Whether any closed path of the given lengths could show while
-// `open_elements` elements are open (see shows below).
+// `open_elements` elements are open (see shows(path, open_elements)).
 bool could_show_closed(uint32_t lengths, int open_elements)
 {
     return open_elements >= 0 && open_elements < 31 && (lengths >> (open_elements + 1) & 1) != 0;
