@@ -88,7 +88,7 @@ private:
     std::array<std::size_t, kTagDepths> filled_{};
 };
 
-// Node types of the streaming reader that the passes act on.
+// Node types of the streaming reader that the header pass acts on.
 constexpr int kElementStart = XML_READER_TYPE_ELEMENT;
 constexpr int kText = XML_READER_TYPE_TEXT;
 constexpr int kCdata = XML_READER_TYPE_CDATA;
