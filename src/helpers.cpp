@@ -686,6 +686,30 @@ char* format_f(char* out, double v, int width, int precision)
 
 char* format_d(char* out, int v, int width)
 {
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    // Indices and flags, the usual values, fit eight places: they are made
+    // in one word, leading zeros turned to blanks, and its last `field`
+    // places are stored at once (the caller's room holds eight bytes).
+    if (v >= 0 && v < 100000000 && width <= 8) {
+        const uint32_t value = static_cast<uint32_t>(v);
+        const int digits = digit_count(value);
+        const int field = width > digits ? width : digits;
+        const uint32_t high = value / 10000;
+        const uint32_t low = value % 10000;
+        auto pair = [](uint32_t two_digits) {
+            uint16_t text;
+            std::memcpy(&text, kPairs + 2 * two_digits, 2);
+            return uint64_t{text};
+        };
+        uint64_t places = pair(high / 100) | pair(high % 100) << 16 | pair(low / 100) << 32 |
+                          pair(low % 100) << 48;
+        const uint64_t zeros = (uint64_t{1} << (8 * (8 - digits))) - 1;  // the first bytes
+        places = (places & ~zeros) | (0x2020202020202020u & zeros);
+        places >>= 8 * (8 - field);
+        std::memcpy(out, &places, 8);
+        return out + field;
+    }
+#endif
     unsigned magnitude = v < 0 ? 0u - static_cast<unsigned>(v) : static_cast<unsigned>(v);
     const int digits = digit_count(magnitude);
     const int length = (v < 0) + digits;

@@ -269,7 +269,7 @@ TEST(NumText, FormatDIsSnprintf)
     Random random(Seed());
     char expected[64];
     char actual[64];
-    static const int edges[] = {0, -1, 1, 9, 10, -10, 99999, 100000, -100000, INT_MAX, INT_MIN, INT_MIN + 1};
+    static const int edges[] = {0, -1, 1, 9, 10, -10, 99, 100, 999, 1000, 9999, 10000, 99999, 12345678, 99999999, 100000000, 100000, -100000, INT_MAX, INT_MIN, INT_MIN + 1};
     for (long i = 0; i < Count(); ++i) {
         int v;
         switch (random.Int(0, 3)) {
