@@ -7,6 +7,7 @@
 #include <cstring>
 #include <random>
 #include <string>
+#include <vector>
 
 #include "l2xml2ascii.h"
 
@@ -170,6 +171,31 @@ TEST(Base64, RoundTrips) {
             const Decoded d = Decode(t);
             EXPECT_EQ(d.bytes, expected) << len;
             EXPECT_EQ(d.pads, static_cast<int32_t>(pads)) << len;
+        }
+    }
+}
+
+// A piece decodes into exactly the room the decoder promises, whatever the
+// group carried over from the piece before: the pair-of-groups stores write
+// one byte past each group and must not run past that room.
+TEST(Base64Decoder, PiecesStayInsideTheRoomPromised) {
+    const std::string alphabet =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::mt19937 rng(20261208u);
+    for (size_t carried = 0; carried < 4; ++carried) {
+        for (size_t length = 0; length <= 40; ++length) {
+            std::string text(carried + length, 'A');
+            for (char& c : text) c = alphabet[rng() % 64];
+            const Decoded whole = Decode(text);
+
+            Base64Decoder decoder;
+            std::vector<unsigned char> head(3 * (carried / 4 + 1));
+            ASSERT_EQ(decoder.decode(text.data(), carried, head.data()), 0u);
+            std::vector<unsigned char> piece(3 * (length / 4 + 1));  // exactly the room
+            const size_t n = decoder.decode(text.data() + carried, length, piece.data());
+            ASSERT_EQ(n, 3 * ((carried + length) / 4)) << carried << " + " << length;
+            EXPECT_EQ(std::string(piece.begin(), piece.begin() + static_cast<long>(n)), whole.bytes.substr(0, n))
+                << carried << " + " << length;
         }
     }
 }
