@@ -418,6 +418,7 @@ double parse_double(const char* text)
         return std::strtod(text, nullptr);  // inf, nan or no number at all
 
     int exponent = 0;
+    bool exponent_cut = false;  // more exponent digits than `exponent` keeps
     if (*p == 'e' || *p == 'E') {
         const char* q = p + 1;
         const bool exponent_negative = *q == '-';
@@ -427,6 +428,8 @@ double parse_double(const char* text)
             for (; is_digit(*q); ++q) {
                 if (exponent < 100000)
                     exponent = exponent * 10 + (*q - '0');
+                else
+                    exponent_cut = true;
             }
             if (exponent_negative)
                 exponent = -exponent;
@@ -436,6 +439,10 @@ double parse_double(const char* text)
 
     if (mantissa == 0 && significant == 0)
         return negative ? -0.0 : 0.0;
+    // A cut exponent is far past the double range, unless a run of digits
+    // as long takes it back (zeros after the point): strtod settles both.
+    if (exponent_cut)
+        return std::strtod(text, nullptr);
 #if defined(FLT_EVAL_METHOD) && FLT_EVAL_METHOD == 0
     if (significant <= 19 && mantissa <= (uint64_t{1} << 53)) {
         const int scale = exponent - fraction;

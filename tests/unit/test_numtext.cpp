@@ -19,6 +19,7 @@
 #include <memory>
 #include <random>
 #include <string>
+#include <vector>
 
 #include "l2xml2ascii.h"
 
@@ -515,6 +516,29 @@ TEST(NumText, ParseDoubleDigitRunsAreStrtod)
                              "2.662293433368E-03", "-8.070295787341E-04", "2.400983456912566E-03",
                              "0.9122182070667473", "1.000000", "00.000000", "11", "0", "-0", "+.0", "0."})
         check(text);
+}
+
+// An exponent of many digits next to as many digits before or after the
+// point: the exponent must not be cut short, or the two could cancel.
+TEST(NumText, ParseDoubleLongExponentsAgainstLongDigitRunsAreStrtod)
+{
+    std::vector<std::string> texts;
+    for (const size_t run : {size_t{99999}, size_t{100000}, size_t{1000000}}) {
+        const std::string zeros(run, '0');
+        for (const char* exponent : {"e1000000", "e100000", "e-1000000", "e99999", "e10000000000000"}) {
+            texts.push_back("0." + zeros + "1" + exponent);
+            texts.push_back("1" + zeros + exponent);
+            texts.push_back("-1" + zeros + ".5" + exponent);
+        }
+    }
+    texts.push_back("1e1000000");
+    texts.push_back("1e-99999999999999999999");
+    for (const std::string& text : texts) {
+        const double expected = std::strtod(text.c_str(), nullptr);
+        const double actual = parse_double(Alone(text).get());
+        EXPECT_EQ(Bits(expected), Bits(actual)) << text.substr(0, 12) << "... (" << text.size()
+                                                << " characters) ending " << text.substr(text.size() - 12);
+    }
 }
 
 // Texts of 17 to 19 significant digits next to the middle between two
