@@ -11,7 +11,7 @@
 
 namespace {
 
-const char encoding_table[] =
+constexpr char encoding_table[] =
     "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 
 // Pad characters the encoder appends for an input length modulo 3.
