@@ -83,6 +83,9 @@ std::size_t Base64Decoder::decode(const char* data, std::size_t length, unsigned
         return 0;
     std::size_t out = 0;
     std::size_t i = 0;
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    const std::size_t room = 3 * (length / 4 + 1);  // what the caller provides
+#endif
     while (i < length) {
         // Whole groups of four alphabet characters, the usual case, at once.
         if (in_group_ == 0) {
@@ -92,7 +95,6 @@ std::size_t Base64Decoder::decode(const char* data, std::size_t length, unsigned
             // in one 4-byte store, whose last byte the next store writes
             // over, so the pair needs seven bytes of the room promised above
             // (a group carried over from the last piece may have used some).
-            const std::size_t room = 3 * (length / 4 + 1);
             while (i + 8 <= length && out + 7 <= room) {
                 const unsigned char* in = reinterpret_cast<const unsigned char*>(data + i);
                 const uint32_t first = kPlaced.at[0][in[0]] | kPlaced.at[1][in[1]] |
