@@ -6,7 +6,7 @@
 #include <libxml/parser.h>
 #include <libxml/xmlreader.h>
 
-#include "l2xml2ascii.h"
+#include "driver.h"
 
 struct AttributeUse {
     const char* element;

@@ -2,7 +2,7 @@
 // calls they replace (and std::from_chars / std::to_chars), on values shaped
 // like the products' fields.
 //
-//   g++ -O2 -std=c++17 -ffp-contract=off -Isrc bench/numtext_bench.cpp src/helpers.cpp -o /tmp/numtext_bench
+//   g++ -O2 -std=c++17 -ffp-contract=off -Isrc bench/numtext_bench.cpp src/numtext.cpp -o /tmp/numtext_bench
 //   /tmp/numtext_bench [distinct values, default 10000]
 #include <algorithm>
 #include <charconv>
@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "l2xml2ascii.h"
+#include "numtext.h"
 
 namespace {
 

@@ -51,11 +51,12 @@ $(FUZZ_BUILD)/%.o: src/%.cpp $(FUZZ_HEADERS)
 	$(FUZZ_CXX) $(FUZZ_CXXFLAGS) -fsanitize=fuzzer-no-link,$(FUZZ_SANITIZE) \
 	    $(FUZZ_XML_CFLAGS) -Isrc -c $< -o $@
 
-# The driver with its entry renamed, so that the harnesses can call it.
+# The driver: the harnesses call its run(); its weak main gives way to
+# libFuzzer's.
 $(FUZZ_BUILD)/main.o: src/main.cpp $(FUZZ_HEADERS)
 	@mkdir -p $(FUZZ_BUILD)
 	$(FUZZ_CXX) $(FUZZ_CXXFLAGS) -fsanitize=fuzzer-no-link,$(FUZZ_SANITIZE) \
-	    $(FUZZ_XML_CFLAGS) -Isrc -Dmain=l2xml2ascii_main -DL2_VERSION='"fuzz"' -c $< -o $@
+	    $(FUZZ_XML_CFLAGS) -Isrc -DL2_VERSION='"fuzz"' -c $< -o $@
 
 $(FUZZ_BUILD)/fuzz_%: fuzz/fuzz_%.cpp $(FUZZ_CORE_OBJS) $(FUZZ_BUILD)/main.o $(FUZZ_HEADERS)
 	$(FUZZ_CXX) $(FUZZ_CXXFLAGS) -fsanitize=fuzzer,$(FUZZ_SANITIZE) $(FUZZ_XML_CFLAGS) \
@@ -103,7 +104,7 @@ FUZZ_LLVM      ?= $(shell ls -d /usr/lib/llvm-*/bin 2>/dev/null | sort -V | tail
 fuzz-coverage: fuzz-deps $(FUZZ_WORK)/seeds/.made
 	@mkdir -p $(FUZZ_COV_BUILD)
 	$(FUZZ_CXX) $(FUZZ_CXXFLAGS) -fprofile-instr-generate -fcoverage-mapping $(FUZZ_XML_CFLAGS) \
-	    -Isrc -Dmain=l2xml2ascii_main -DL2_VERSION='"fuzz"' -c src/main.cpp -o $(FUZZ_COV_BUILD)/main.o
+	    -Isrc -DL2_VERSION='"fuzz"' -c src/main.cpp -o $(FUZZ_COV_BUILD)/main.o
 	@for h in $(FUZZ_HARNESSES); do \
 	    $(FUZZ_CXX) $(FUZZ_CXXFLAGS) -fsanitize=fuzzer -fprofile-instr-generate -fcoverage-mapping \
 	        $(FUZZ_XML_CFLAGS) -Isrc -Ifuzz fuzz/fuzz_$$h.cpp $(FUZZ_CORE_SRCS) $(FUZZ_COV_BUILD)/main.o \

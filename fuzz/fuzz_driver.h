@@ -1,12 +1,10 @@
 // Shared plumbing of the libFuzzer harnesses that run the whole program:
-// the driver's entry (src/main.cpp compiled with -Dmain=l2xml2ascii_main), a
-// private scratch folder, and the reset of the driver's globals between runs.
+// the driver's entry run(), a private scratch folder, and the comparison of
+// two runs of the same input.
 //
-// The passes start from a clean tag path, product bit and header bit set;
-// reset_driver_state() clears them and the failure count before every run as
-// well, and the product harnesses run each input twice and compare the two
-// results, so that any state that survives a run shows up as a crash of the
-// harness.
+// Every run starts from a reset state; the product harnesses run each input
+// twice and compare the two results, so that any state that survives a run
+// shows up as a crash of the harness.
 #ifndef L2_FUZZ_DRIVER_H
 #define L2_FUZZ_DRIVER_H
 
@@ -25,8 +23,6 @@
 #include <cstring>
 #include <string>
 #include <vector>
-
-int l2xml2ascii_main(int argc, char** argv);
 
 namespace fuzz {
 
@@ -130,17 +126,6 @@ inline void clean_dir(const std::string& dir, const std::vector<std::string>& ke
         }
 }
 
-// Globals of the driver that its entry does not set back itself.
-inline void reset_driver_state()
-{
-    TAG_flags.fill(0);
-    HDR_TAG_flags = 0;
-    product = kNoProduct;
-    reset_failures();
-    optind = 0;  // full reinitialisation of GNU getopt
-    opterr = 0;  // keep the option parser's complaints off the fuzzer's log
-}
-
 // What one run left: exit status, standard output and the files it made.
 struct Outcome {
     int status = 0;
@@ -177,19 +162,18 @@ inline Outcome run_driver(const std::vector<std::string>& args, const std::strin
     dup2(fd, STDOUT_FILENO);
     close(fd);
 
-    reset_driver_state();
+    opterr = 0;  // keep the option parser's complaints off the fuzzer's log
     Outcome outcome;
-    outcome.status = l2xml2ascii_main(static_cast<int>(argv.size() - 1), argv.data());
+    outcome.status = run(static_cast<int>(argv.size() - 1), argv.data());
 
     std::fflush(stdout);
     dup2(saved, STDOUT_FILENO);
     close(saved);
     outcome.out = read_file(stdout_path);
 
-    for (const OutputFile* f : {&fid_egg_nom, &fid_sst_pcv, &fid_sst_pki, &fid_sst_prd,
-                                &fid_sst_prm, &fid_sst_prp})
-        if (f->is_open())
-            fail("output file left open after the run:", f->path());
+    for (const ProductDescription* p : kProductDescriptions)
+        if ((run_state.*(p->stream)).is_open())
+            fail("output file left open after the run:", (run_state.*(p->stream)).path());
     if (outcome.status != kExitOk && outcome.status != kExitFailure &&
         outcome.status != kExitUsage)
         fail("unexpected exit status", std::to_string(outcome.status));

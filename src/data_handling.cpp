@@ -1,7 +1,9 @@
-// Product records: one global record per product type, its reset, the setters
-// that take element text under a tag path, and the writer that prints one
-// table line; the embedded-document path; the header epoch record.
+// Product records: for every product type its description, its reset, the
+// setters that take element text under a tag path, and the writer that
+// prints one table line; the embedded-document path; the header epoch
+// record; the run's state.
 #include "l2xml2ascii.h"
+#include "numtext.h"
 
 #include <algorithm>
 #include <array>
@@ -9,16 +11,8 @@
 #include <cstring>
 #include <limits>
 #include <memory>
-#include <stdexcept>
-#include <vector>
 
-EGG_NOM_2_record EGG_NOM_2_data;
-SST_PCV_2_record SST_PCV_2_data;
-SST_PKI_2_record SST_PKI_2_data;
-SST_PRD_2_record SST_PRD_2_data;
-SST_PRM_2_record SST_PRM_2_data;
-SST_PRP_2_record SST_PRP_2_data;
-HDR_SST_PRM_2_record HDR_SST_PRM_2_data;
+RunState run_state;
 
 namespace {
 
@@ -105,148 +99,145 @@ void fill(double* values, int count)
         values[i] = kUnset;
 }
 
-// A double field chosen by the tag path entries from depth 5 downwards.
-struct FieldRoute {
-    int32_t codes[5];     // entries at depths 5, 6, ... that select the field
-    int length;           // how many of them are looked at
-    double* field;
-    bool adds_epoch;      // the header's epoch reference is added on storing
-};
-
 // Stores `text` in the field of the first route the tag path shows.
-void store_routed(const std::vector<FieldRoute>& routes, const TagPath& tags, const char* text)
+template <std::size_t N>
+void store_routed(const std::array<FieldRoute, N>& routes, const TagPath& tags, const char* text)
 {
     for (const FieldRoute& route : routes) {
-        int d = 0;
-        while (d < route.length && tags[5 + d] == route.codes[d])
-            ++d;
-        if (d < route.length)
+        if (!tag_path_shows_from(tags, 5, route.below_record))
             continue;
         double value = parse_double(text);
         if (route.adds_epoch)
-            value += HDR_SST_PRM_2_data.Epoch_Information;
+            value += run_state.HDR_SST_PRM_2_data.Epoch_Information;
         *route.field = value;
         return;
     }
 }
 
-// Entries of the orbit records' epoch and state elements (codes from depth 5).
-template <typename Record>
-void add_orbit_state_routes(std::vector<FieldRoute>& routes, Record& r)
-{
-    constexpr int32_t kTime = 14, kGps = 9, kStart = 11, kGregorian = 7;
-    double* epoch[] = {&r.year, &r.month, &r.day, &r.hour, &r.minute, &r.second};
-    for (int32_t i = 0; i < 6; ++i)
-        routes.push_back({{kTime, kGps, kStart, kGregorian, i + 1}, 5, epoch[i], false});
-    constexpr int32_t kSatellites = 15, kL15 = 10, kPosition = 12, kClock = 14;
-    routes.push_back({{kSatellites, kL15, kPosition, 8}, 4, &r.x, false});
-    routes.push_back({{kSatellites, kL15, kPosition, 9}, 4, &r.y, false});
-    routes.push_back({{kSatellites, kL15, kPosition, 10}, 4, &r.z, false});
-    routes.push_back({{kSatellites, kL15, kClock}, 3, &r.clock, false});
-}
-
-const std::vector<FieldRoute>& pki_routes()
-{
-    static const std::vector<FieldRoute> routes = [] {
-        std::vector<FieldRoute> r;
-        add_orbit_state_routes(r, SST_PKI_2_data);
-        return r;
-    }();
-    return routes;
-}
-
-const std::vector<FieldRoute>& prd_routes()
-{
-    static const std::vector<FieldRoute> routes = [] {
-        std::vector<FieldRoute> r;
-        add_orbit_state_routes(r, SST_PRD_2_data);
-        constexpr int32_t kSatellites = 15, kL15 = 10, kVelocity = 13, kRate = 15;
-        SST_PRD_2_record& d = SST_PRD_2_data;
-        r.push_back({{kSatellites, kL15, kVelocity, 8}, 4, &d.vx, false});
-        r.push_back({{kSatellites, kL15, kVelocity, 9}, 4, &d.vy, false});
-        r.push_back({{kSatellites, kL15, kVelocity, 10}, 4, &d.vz, false});
-        r.push_back({{kSatellites, kL15, kRate}, 3, &d.clock_change_rate, false});
-        return r;
-    }();
-    return routes;
-}
-
-const std::vector<FieldRoute>& prm_routes()
-{
-    static const std::vector<FieldRoute> routes = [] {
-        constexpr int32_t kTime = 14, kQuaternions = 16, kSinceEpoch = 11, kQ1 = 12;
-        SST_PRM_2_record& d = SST_PRM_2_data;
-        std::vector<FieldRoute> r;
-        r.push_back({{kTime, kSinceEpoch}, 2, &d.time, true});
-        double* q[] = {&d.q1, &d.q2, &d.q3, &d.q4};
-        for (int32_t i = 0; i < 4; ++i) {
-            r.push_back({{kQuaternions, kQ1 + i}, 2, q[i], false});
-            r.push_back({{kTime, kQ1 + i}, 2, q[i], false});
-        }
-        return r;
-    }();
-    return routes;
-}
-
 // Fewest open elements under which text can reach one of the fields: every
 // entry a route compares belongs to an open element (codes are never 0).
-int32_t fewest_open_elements(const std::vector<FieldRoute>& routes)
+template <std::size_t N>
+constexpr int32_t fewest_open_elements(const std::array<FieldRoute, N>& routes)
 {
-    int shortest = kTagDepths;
+    std::size_t shortest = kTagDepths;
     for (const FieldRoute& route : routes)
-        shortest = std::min(shortest, route.length);
-    return 5 + shortest;
+        shortest = std::min(shortest, route.below_record.length);
+    return static_cast<int32_t>(5 + shortest);
 }
 
-// ---------------------------------------------------------------------------
-// Gravity-gradient record walk.
-//
-// Each group of fields is reached through a run of tag path entries below
-// GG_time_Record (depth 4 downwards), followed by one entry that picks the
-// group's member.  The walk reports the depth at which the tag path left
-// every group.
+template <std::size_t N, std::size_t M>
+constexpr std::array<FieldRoute, N + M> joined(const std::array<FieldRoute, N>& a,
+                                                const std::array<FieldRoute, M>& b)
+{
+    std::array<FieldRoute, N + M> all{};
+    for (std::size_t i = 0; i < N; ++i)
+        all[i] = a[i];
+    for (std::size_t i = 0; i < M; ++i)
+        all[N + i] = b[i];
+    return all;
+}
 
-enum class GradientField { kTime, kDouble, kFlag };
+}  // namespace
 
-struct GradientGroup {
-    int32_t path[4];       // entries from depth 4 down to the members' parent
-    int path_length;
-    int32_t first_code;    // code of the first member at the next depth
-    int members;
-    GradientField kind;
-    long double* time;
-    double* values;
-    int16_t* flags;
+// ===========================================================================
+// EGG_NOM_2: gravity gradients
+
+namespace {
+
+// Components always come in the order XX, YY, ZZ, XY, XZ, YZ: a group names
+// its first member, the others follow it in the vocabulary.
+constexpr GradientGroup gradient_group(std::initializer_list<const char*> below_record,
+                                       const char* first_member, int members,
+                                       GradientField kind, long double* time, double* values,
+                                       int16_t* flags)
+{
+    const CodePath path = path_from(4, below_record);
+    return GradientGroup{path, vocabulary::listed_code(first_member, 4 + static_cast<int>(path.length)),
+                         members, kind, time, values, flags};
+}
+
+constexpr GradientGroup double_group(std::initializer_list<const char*> below_record,
+                                     const char* first_member, int members, double* values)
+{
+    return gradient_group(below_record, first_member, members, GradientField::kDouble, nullptr,
+                          values, nullptr);
+}
+
+// No group's path begins another's, so at most one group takes a text; the
+// groups under one depth-4 element stand together.
+constexpr std::array<GradientGroup, 11> kGradientGroups = {
+    gradient_group({"Time_Information"}, "GPS_Time", 1, GradientField::kTime,
+                   &run_state.EGG_NOM_2_data.gps_time, nullptr, nullptr),
+    double_group({"Gravity_Gradients"}, "XX", 6, run_state.EGG_NOM_2_data.gradients),
+    double_group({"Sigmas"}, "XX", 6, run_state.EGG_NOM_2_data.sigmas),
+    gradient_group({"Flags"}, "XX", 6, GradientField::kFlag, nullptr, nullptr,
+                   run_state.EGG_NOM_2_data.flags),
+    double_group({"Corrections", "Temporal", "Tidal", "Direct_Tides"}, "XX", 6,
+                 run_state.EGG_NOM_2_data.direct_tides),
+    double_group({"Corrections", "Temporal", "Tidal", "Solid_Earth"}, "XX", 6,
+                 run_state.EGG_NOM_2_data.solid_earth_tides),
+    double_group({"Corrections", "Temporal", "Tidal", "Ocean_Tides"}, "XX", 6,
+                 run_state.EGG_NOM_2_data.ocean_tides),
+    double_group({"Corrections", "Temporal", "Tidal", "Pole_Tides"}, "XX", 6,
+                 run_state.EGG_NOM_2_data.pole_tides),
+    double_group({"Corrections", "Temporal", "Non-Tidal"}, "XX", 6,
+                 run_state.EGG_NOM_2_data.non_tidal),
+    double_group({"Corrections", "Calibration"}, "XX", 6, run_state.EGG_NOM_2_data.calibration),
+    double_group({"Quaternions"}, "Q1", 4, run_state.EGG_NOM_2_data.quaternions),
 };
 
-const std::vector<GradientGroup>& gradient_groups()
+// What the walk in PutToStruct_EGG_NOM_2 relies on.
+constexpr bool groups_are_well_formed()
 {
-    static const std::vector<GradientGroup> groups = [] {
-        EGG_NOM_2_record& r = EGG_NOM_2_data;
-        using K = GradientField;
-        // Depth-4 groups, depth-5 members, ...; components XX..YZ in order.
-        constexpr int32_t kTimeInfo = 1, kGradients = 2, kSigmas = 3, kFlags = 4,
-                          kCorrections = 5, kQuaternions = 6;
-        constexpr int32_t kTemporal = 8, kCalibration = 9, kTidal = 1, kNonTidal = 2;
-        return std::vector<GradientGroup>{
-            {{kTimeInfo}, 1, 1, 1, K::kTime, &r.gps_time, nullptr, nullptr},
-            {{kGradients}, 1, 2, 6, K::kDouble, nullptr, r.gradients, nullptr},
-            {{kSigmas}, 1, 2, 6, K::kDouble, nullptr, r.sigmas, nullptr},
-            {{kFlags}, 1, 2, 6, K::kFlag, nullptr, nullptr, r.flags},
-            {{kCorrections, kTemporal, kTidal, 1}, 4, 1, 6, K::kDouble, nullptr, r.direct_tides, nullptr},
-            {{kCorrections, kTemporal, kTidal, 2}, 4, 1, 6, K::kDouble, nullptr, r.solid_earth_tides, nullptr},
-            {{kCorrections, kTemporal, kTidal, 3}, 4, 1, 6, K::kDouble, nullptr, r.ocean_tides, nullptr},
-            {{kCorrections, kTemporal, kTidal, 4}, 4, 1, 6, K::kDouble, nullptr, r.pole_tides, nullptr},
-            {{kCorrections, kTemporal, kNonTidal}, 3, 5, 6, K::kDouble, nullptr, r.non_tidal, nullptr},
-            {{kCorrections, kCalibration}, 2, 3, 6, K::kDouble, nullptr, r.calibration, nullptr},
-            {{kQuaternions}, 1, 10, 4, K::kDouble, nullptr, r.quaternions, nullptr},
-        };
-    }();
-    return groups;
+    for (std::size_t a = 0; a < kGradientGroups.size(); ++a) {
+        const CodePath& first = kGradientGroups[a].below_record;
+        for (std::size_t b = 0; b < kGradientGroups.size(); ++b) {
+            const CodePath& second = kGradientGroups[b].below_record;
+            if (a == b || first.length > second.length)
+                continue;
+            std::size_t same = 0;
+            while (same < first.length && first.codes[same] == second.codes[same])
+                ++same;
+            if (same == first.length)
+                return false;  // one group's path begins another's
+        }
+        // Groups under one depth-4 element stand together.
+        for (std::size_t b = a + 2; b < kGradientGroups.size(); ++b)
+            if (kGradientGroups[b].below_record.codes[0] == first.codes[0] &&
+                kGradientGroups[b - 1].below_record.codes[0] != first.codes[0])
+                return false;
+    }
+    return true;
+}
+static_assert(groups_are_well_formed(), "gradient groups");
+
+}  // namespace
+
+constexpr ProductDescription kEGG_NOM_2_description = {
+    "EGG_NOM_2", kEGG_NOM_2, "ascii",
+    nothing_below(tag_path({"Data_Block", "EGG_NOM_2"})),
+    nothing_below(tag_path({"Data_Block", "EGG_NOM_2", "List_of_GG_time_Records"})),
+    tag_path({"Data_Block", "EGG_NOM_2", "List_of_GG_time_Records", "GG_time_Record"}),
+    nullptr, 0,
+    nullptr, 0,
+    kGradientGroups.data(), kGradientGroups.size(),
+    0,  // every text in a record is looked at (and may be reported)
+    initialize_EGG_NOM_2_data, PutToStruct_EGG_NOM_2, OutputToFileASCII_EGG_NOM_2,
+    &RunState::fid_egg_nom,
+};
+
+namespace {
+
+// The member of `group` that the tag path shows, or -1.
+int32_t gradient_member(const GradientGroup& group, const TagPath& tags)
+{
+    if (!tag_path_shows_from(tags, 4, group.below_record))
+        return -1;
+    const int32_t member = tags[4 + group.below_record.length] - group.first_member;
+    return member >= 0 && member < group.members ? member : -1;
 }
 
-// The groups whose path starts with `code` at depth 4, in table order (the
-// table keeps them together).
+// The groups whose path starts with `code` at depth 4, in table order.
 struct GroupRun {
     const GradientGroup* first = nullptr;
     const GradientGroup* last = nullptr;
@@ -254,35 +245,15 @@ struct GroupRun {
     const GradientGroup* end() const { return last; }
 };
 
-// The member of `group` that the tag path shows, or -1.
-int32_t gradient_member(const GradientGroup& group, const TagPath& tags)
-{
-    for (int d = 0; d < group.path_length; ++d)
-        if (tags[static_cast<std::size_t>(4 + d)] != group.path[d])
-            return -1;
-    const int32_t member = tags[static_cast<std::size_t>(4 + group.path_length)] - group.first_code;
-    return member >= 0 && member < group.members ? member : -1;
-}
-
 GroupRun gradient_groups_under(int32_t code)
 {
     constexpr int32_t kCodes = 16;  // above every depth-4 code
     static const std::array<GroupRun, kCodes> runs = [] {
         std::array<GroupRun, kCodes> result{};
-        const std::vector<GradientGroup>& groups = gradient_groups();
-        // No group's path begins another's, so at most one group takes a
-        // text: PutToStruct_EGG_NOM_2 relies on it.
-        for (const GradientGroup& a : groups)
-            for (const GradientGroup& b : groups)
-                if (&a != &b && a.path_length <= b.path_length &&
-                    std::equal(a.path, a.path + a.path_length, b.path))
-                    throw std::logic_error("a gradient group path begins another");
-        for (const GradientGroup& group : groups) {
-            GroupRun& run = result[static_cast<std::size_t>(group.path[0])];
+        for (const GradientGroup& group : kGradientGroups) {
+            GroupRun& run = result[static_cast<std::size_t>(group.below_record.codes[0])];
             if (run.first == nullptr)
                 run.first = &group;
-            else if (run.last != &group)
-                throw std::logic_error("gradient groups under one element must be together");
             run.last = &group + 1;
         }
         return result;
@@ -309,26 +280,9 @@ void store_gradient_field(const GradientGroup& group, int member, const char* te
 
 }  // namespace
 
-int32_t PutToStruct_fewest_open_elements(int32_t product_bit)
-{
-    switch (product_bit) {
-    case kSST_PKI_2:
-        return fewest_open_elements(pki_routes());
-    case kSST_PRD_2:
-        return fewest_open_elements(prd_routes());
-    case kSST_PRM_2:
-        return fewest_open_elements(prm_routes());
-    default:
-        return 0;  // every text is looked at (and may be reported)
-    }
-}
-
-// ===========================================================================
-// EGG_NOM_2: gravity gradients
-
 void initialize_EGG_NOM_2_data()
 {
-    EGG_NOM_2_record& r = EGG_NOM_2_data;
+    EGG_NOM_2_record& r = run_state.EGG_NOM_2_data;
     r.gps_time = std::numeric_limits<long double>::quiet_NaN();
     fill(r.gradients, 6);
     fill(r.sigmas, 6);
@@ -345,12 +299,12 @@ void initialize_EGG_NOM_2_data()
 
 void PutToStruct_EGG_NOM_2(const TagPath& tags, const char* text)
 {
-    static const int32_t kRecordPath[] = {1, 1, 1, 1};  // Data_Block .. GG_time_Record
+    const CodePath& record = kEGG_NOM_2_description.record;
     // The texts of a record come group by group: the group that took the
-    // last one is asked first.  At most one group takes a text (see
-    // gradient_groups_under), so that group is the one the walk would find.
+    // last one is asked first.  At most one group takes a text, so that
+    // group is the one the walk would find.
     static const GradientGroup* last_group = nullptr;
-    if (last_group != nullptr && tag_path_shows(tags, kRecordPath)) {
+    if (last_group != nullptr && tag_path_shows(tags, record)) {
         const int32_t member = gradient_member(*last_group, tags);
         if (member >= 0) {
             store_gradient_field(*last_group, member, text);
@@ -358,7 +312,7 @@ void PutToStruct_EGG_NOM_2(const TagPath& tags, const char* text)
         }
     }
     int level = 0;
-    while (level < 4 && tags[level] == kRecordPath[level])
+    while (level < 4 && tags[level] == record.codes[level])
         ++level;
     if (level == 4) {
         // Deepest depth reached by any group; the walk stops where all left.
@@ -366,11 +320,12 @@ void PutToStruct_EGG_NOM_2(const TagPath& tags, const char* text)
         // groups under the depth-4 element is walked.
         int deepest = 4;
         for (const GradientGroup& group : gradient_groups_under(tags[4])) {
+            const int length = static_cast<int>(group.below_record.length);
             int matched = 1;
-            while (matched < group.path_length && tags[4 + matched] == group.path[matched])
+            while (matched < length && tags[4 + matched] == group.below_record.codes[matched])
                 ++matched;
-            if (matched == group.path_length) {
-                const int32_t member = tags[4 + matched] - group.first_code;
+            if (matched == length) {
+                const int32_t member = tags[4 + matched] - group.first_member;
                 if (member >= 0 && member < group.members) {
                     store_gradient_field(group, member, text);
                     last_group = &group;
@@ -395,7 +350,7 @@ void OutputToFileASCII_EGG_NOM_2(OutputFile& out)
         const double* values;
         int count;
     };
-    const EGG_NOM_2_record& r = EGG_NOM_2_data;
+    const EGG_NOM_2_record& r = run_state.EGG_NOM_2_data;
     const Group before_flags[] = {{3, r.gradients, 6}, {3, r.sigmas, 6}};
     const Group after_flags[] = {
         {3, r.direct_tides, 6}, {3, r.solid_earth_tides, 6}, {3, r.ocean_tides, 6},
@@ -432,47 +387,199 @@ void OutputToFileASCII_EGG_NOM_2(OutputFile& out)
 // ===========================================================================
 // SST_PCV_2: covariance matrix elements
 
-void initialize_SST_PCV_2_data()
+namespace {
+
+void put_covariance_indices(const TagPath& tags, const char* const* values)
 {
-    SST_PCV_2_data.row = kUnsetIndex;
-    SST_PCV_2_data.column = kUnsetIndex;
-    SST_PCV_2_data.value = kUnset;
+    PutToStruct_SST_PCV_2_Indices(tags, values[0], values[1]);
 }
 
-void PutToStruct_SST_PCV_2(const TagPath& tags, int32_t mode, const char* row_text,
-                           const char* column_text, const char* value_text)
+constexpr CodePath kCovarianceRecord = tag_path(
+    {"Data_Block", "SST_PSO_2", "SST_PCV_2", "List_of_Covariance_Records", "Covariance_Record"});
+
+constexpr AttributeRoute kCovarianceAttributes[] = {
+    {nothing_below(kCovarianceRecord), {"row", "column"}, put_covariance_indices},
+};
+
+}  // namespace
+
+constexpr ProductDescription kSST_PCV_2_description = {
+    "SST_PCV_2", kSST_PCV_2, "ascii",
+    nothing_below(tag_path({"Data_Block", "SST_PSO_2", "SST_PCV_2"})),
+    nothing_below(tag_path({"Data_Block", "SST_PSO_2", "SST_PCV_2", "List_of_Covariance_Records"})),
+    kCovarianceRecord,
+    kCovarianceAttributes, 1,
+    nullptr, 0,
+    nullptr, 0,
+    0,
+    initialize_SST_PCV_2_data, PutToStruct_SST_PCV_2, OutputToFileASCII_SST_PCV_2,
+    &RunState::fid_sst_pcv,
+};
+
+void initialize_SST_PCV_2_data()
 {
-    // Data_Block, SST_PSO_2, SST_PCV_2, List_of_Covariance_Records,
-    // Covariance_Record, and nothing open inside it.
-    static const int32_t kRecordPath[] = {1, 2, 2, 2, 7, 0};
-    if (!tag_path_shows(tags, kRecordPath))
+    SST_PCV_2_record& r = run_state.SST_PCV_2_data;
+    r.row = kUnsetIndex;
+    r.column = kUnsetIndex;
+    r.value = kUnset;
+}
+
+namespace {
+
+// The indices are 32-bit: a wider strtol result keeps its low 32 bits.
+int32_t to_index(const char* text)
+{
+    return static_cast<int32_t>(static_cast<uint32_t>(static_cast<unsigned long>(parse_long(text))));
+}
+
+}  // namespace
+
+// Indices and value are taken only with nothing open inside the record.
+void PutToStruct_SST_PCV_2_Indices(const TagPath& tags, const char* row_text,
+                                   const char* column_text)
+{
+    if (!tag_path_shows(tags, nothing_below(kCovarianceRecord)))
         return;
-    // The indices are 32-bit: a wider strtol result keeps its low 32 bits.
-    auto to_index = [](const char* text) {
-        return static_cast<int32_t>(static_cast<uint32_t>(static_cast<unsigned long>(parse_long(text))));
-    };
-    if (mode == 1) {
-        if (row_text != nullptr)
-            SST_PCV_2_data.row = to_index(row_text);
-        if (column_text != nullptr)
-            SST_PCV_2_data.column = to_index(column_text);
-    } else if (mode == 2) {
-        if (value_text != nullptr)
-            SST_PCV_2_data.value = parse_double(value_text);
-    }
+    if (row_text != nullptr)
+        run_state.SST_PCV_2_data.row = to_index(row_text);
+    if (column_text != nullptr)
+        run_state.SST_PCV_2_data.column = to_index(column_text);
+}
+
+void PutToStruct_SST_PCV_2(const TagPath& tags, const char* text)
+{
+    if (tag_path_shows(tags, nothing_below(kCovarianceRecord)))
+        run_state.SST_PCV_2_data.value = parse_double(text);
 }
 
 void OutputToFileASCII_SST_PCV_2(OutputFile& out)
 {
     // "%6d %6d   %14.7e\n"
+    const SST_PCV_2_record& r = run_state.SST_PCV_2_data;
     if (can_write(out))
-        TableLine(out).d(SST_PCV_2_data.row, 6).blanks(1).d(SST_PCV_2_data.column, 6)
-            .blanks(3).e(SST_PCV_2_data.value, 14, 7).finish();
+        TableLine(out).d(r.row, 6).blanks(1).d(r.column, 6).blanks(3).e(r.value, 14, 7).finish();
     initialize_SST_PCV_2_data();
 }
 
 // ===========================================================================
 // SST_PKI_2 and SST_PRD_2: orbits
+
+namespace {
+
+// Entries from depth 5 of an element under the satellite L15 (from depth 7).
+constexpr CodePath l15(std::initializer_list<const char*> below)
+{
+    CodePath path = path_from(5, {"List_of_Satellite_IDs", "L15"});
+    const CodePath rest = path_from(7, below);
+    for (std::size_t i = 0; i < rest.length; ++i)
+        path.codes[path.length++] = rest.codes[i];
+    return path;
+}
+
+// The epoch, position and clock routes both orbit records have.
+template <typename Record>
+constexpr std::array<FieldRoute, 10> orbit_state_routes(Record& r)
+{
+    auto epoch = [](const char* field) {
+        return path_from(5, {"Time_Information", "GPS_Time", "Start", "Gregorian", field});
+    };
+    return {{
+        {epoch("Year"), &r.year, false},
+        {epoch("Month"), &r.month, false},
+        {epoch("Day_of_Month"), &r.day, false},
+        {epoch("Hour"), &r.hour, false},
+        {epoch("Minute"), &r.minute, false},
+        {epoch("Second"), &r.second, false},
+        {l15({"Position", "X"}), &r.x, false},
+        {l15({"Position", "Y"}), &r.y, false},
+        {l15({"Position", "Z"}), &r.z, false},
+        {l15({"Clock"}), &r.clock, false},
+    }};
+}
+
+// Velocities and clock change rate of the reduced-dynamic orbit.
+constexpr std::array<FieldRoute, 4> velocity_routes(SST_PRD_2_record& r)
+{
+    return {{
+        {l15({"Velocity", "X"}), &r.vx, false},
+        {l15({"Velocity", "Y"}), &r.vy, false},
+        {l15({"Velocity", "Z"}), &r.vz, false},
+        {l15({"Clock_Change_Rate"}), &r.clock_change_rate, false},
+    }};
+}
+
+constexpr std::array<FieldRoute, 10> kPkiFields = orbit_state_routes(run_state.SST_PKI_2_data);
+constexpr std::array<FieldRoute, 14> kPrdFields =
+    joined(orbit_state_routes(run_state.SST_PRD_2_data), velocity_routes(run_state.SST_PRD_2_data));
+
+// The element whose "unit" attribute scales a record's positions or velocities.
+constexpr CodePath unit_element(const char* product, const char* element)
+{
+    CodePath path = tag_path({"Data_Block", "SST_PSO_2", product, "List_of_SP3c_Records",
+                              "SP3c_Record", "List_of_Satellite_IDs", "L15", element});
+    return nothing_below(path);
+}
+
+bool is_unit(const char* const* values, const char* unit)
+{
+    return values[0] != nullptr && std::strcmp(values[0], unit) == 0;
+}
+
+void put_pki_position_unit(const TagPath&, const char* const* values)
+{
+    if (is_unit(values, "km"))
+        PutToStruct_SST_PKI_2_Position_Factor(1000.0);
+}
+
+void put_prd_position_unit(const TagPath&, const char* const* values)
+{
+    if (is_unit(values, "km"))
+        PutToStruct_SST_PRD_2_Position_Factor(1000.0);
+}
+
+void put_prd_velocity_unit(const TagPath&, const char* const* values)
+{
+    if (is_unit(values, "dm/s"))
+        PutToStruct_SST_PRD_2_Velocity_Factor(0.1);
+}
+
+constexpr AttributeRoute kPkiAttributes[] = {
+    {unit_element("SST_PKI_2", "Position"), {"unit", nullptr}, put_pki_position_unit},
+};
+
+constexpr AttributeRoute kPrdAttributes[] = {
+    {unit_element("SST_PRD_2", "Position"), {"unit", nullptr}, put_prd_position_unit},
+    {unit_element("SST_PRD_2", "Velocity"), {"unit", nullptr}, put_prd_velocity_unit},
+};
+
+}  // namespace
+
+constexpr ProductDescription kSST_PKI_2_description = {
+    "SST_PKI_2", kSST_PKI_2, "ascii",
+    nothing_below(tag_path({"Data_Block", "SST_PSO_2", "SST_PKI_2"})),
+    nothing_below(tag_path({"Data_Block", "SST_PSO_2", "SST_PKI_2", "List_of_SP3c_Records"})),
+    tag_path({"Data_Block", "SST_PSO_2", "SST_PKI_2", "List_of_SP3c_Records", "SP3c_Record"}),
+    kPkiAttributes, 1,
+    kPkiFields.data(), kPkiFields.size(),
+    nullptr, 0,
+    fewest_open_elements(orbit_state_routes(run_state.SST_PKI_2_data)),
+    initialize_SST_PKI_2_data, PutToStruct_SST_PKI_2, OutputToFileASCII_SST_PKI_2,
+    &RunState::fid_sst_pki,
+};
+
+constexpr ProductDescription kSST_PRD_2_description = {
+    "SST_PRD_2", kSST_PRD_2, "ascii",
+    nothing_below(tag_path({"Data_Block", "SST_PSO_2", "SST_PRD_2"})),
+    nothing_below(tag_path({"Data_Block", "SST_PSO_2", "SST_PRD_2", "List_of_SP3c_Records"})),
+    tag_path({"Data_Block", "SST_PSO_2", "SST_PRD_2", "List_of_SP3c_Records", "SP3c_Record"}),
+    kPrdAttributes, 2,
+    kPrdFields.data(), kPrdFields.size(),
+    nullptr, 0,
+    fewest_open_elements(joined(orbit_state_routes(run_state.SST_PRD_2_data),
+                                velocity_routes(run_state.SST_PRD_2_data))),
+    initialize_SST_PRD_2_data, PutToStruct_SST_PRD_2, OutputToFileASCII_SST_PRD_2,
+    &RunState::fid_sst_prd,
+};
 
 namespace {
 
@@ -490,12 +597,12 @@ void reset_epoch_and_position(Record& r)
 
 void initialize_SST_PKI_2_data()
 {
-    reset_epoch_and_position(SST_PKI_2_data);
+    reset_epoch_and_position(run_state.SST_PKI_2_data);
 }
 
 void initialize_SST_PRD_2_data()
 {
-    SST_PRD_2_record& r = SST_PRD_2_data;
+    SST_PRD_2_record& r = run_state.SST_PRD_2_data;
     reset_epoch_and_position(r);
     r.velocity_factor = 1.0;
     r.vx = r.vy = r.vz = kUnset;
@@ -504,33 +611,29 @@ void initialize_SST_PRD_2_data()
 
 void PutToStruct_SST_PKI_2(const TagPath& tags, const char* text)
 {
-    // Data_Block, SST_PSO_2, SST_PKI_2, List_of_SP3c_Records, SP3c_Record.
-    static const int32_t kRecordPath[] = {1, 2, 3, 3, 8};
-    if (tag_path_shows(tags, kRecordPath))
-        store_routed(pki_routes(), tags, text);
+    if (tag_path_shows(tags, kSST_PKI_2_description.record))
+        store_routed(kPkiFields, tags, text);
 }
 
 void PutToStruct_SST_PRD_2(const TagPath& tags, const char* text)
 {
-    // Data_Block, SST_PSO_2, SST_PRD_2, List_of_SP3c_Records, SP3c_Record.
-    static const int32_t kRecordPath[] = {1, 2, 4, 3, 8};
-    if (tag_path_shows(tags, kRecordPath))
-        store_routed(prd_routes(), tags, text);
+    if (tag_path_shows(tags, kSST_PRD_2_description.record))
+        store_routed(kPrdFields, tags, text);
 }
 
 void PutToStruct_SST_PKI_2_Position_Factor(double factor)
 {
-    SST_PKI_2_data.position_factor = factor;
+    run_state.SST_PKI_2_data.position_factor = factor;
 }
 
 void PutToStruct_SST_PRD_2_Position_Factor(double factor)
 {
-    SST_PRD_2_data.position_factor = factor;
+    run_state.SST_PRD_2_data.position_factor = factor;
 }
 
 void PutToStruct_SST_PRD_2_Velocity_Factor(double factor)
 {
-    SST_PRD_2_data.velocity_factor = factor;
+    run_state.SST_PRD_2_data.velocity_factor = factor;
 }
 
 namespace {
@@ -554,7 +657,7 @@ void OutputToFileASCII_SST_PKI_2(OutputFile& out)
 {
     if (can_write(out)) {
         TableLine line(out);
-        put_orbit_columns(line, SST_PKI_2_data);
+        put_orbit_columns(line, run_state.SST_PKI_2_data);
         line.finish();
     }
     initialize_SST_PKI_2_data();
@@ -563,7 +666,7 @@ void OutputToFileASCII_SST_PKI_2(OutputFile& out)
 void OutputToFileASCII_SST_PRD_2(OutputFile& out)
 {
     // The orbit columns, then "   %12.6f %12.6f %12.6f %12.6f".
-    const SST_PRD_2_record& r = SST_PRD_2_data;
+    const SST_PRD_2_record& r = run_state.SST_PRD_2_data;
     if (can_write(out)) {
         TableLine line(out);
         put_orbit_columns(line, r);
@@ -579,23 +682,57 @@ void OutputToFileASCII_SST_PRD_2(OutputFile& out)
 // ===========================================================================
 // SST_PRM_2: rotations
 
+namespace {
+
+// The time since the header's epoch reference, and the quaternion, which
+// may also stand under Time_Information.
+constexpr std::array<FieldRoute, 9> rotation_routes(SST_PRM_2_record& r)
+{
+    return {{
+        {path_from(5, {"Time_Information", "Time_Since_Reference_Epoch"}), &r.time, true},
+        {path_from(5, {"Quaternions", "Q1"}), &r.q1, false},
+        {path_from(5, {"Time_Information", "Q1"}), &r.q1, false},
+        {path_from(5, {"Quaternions", "Q2"}), &r.q2, false},
+        {path_from(5, {"Time_Information", "Q2"}), &r.q2, false},
+        {path_from(5, {"Quaternions", "Q3"}), &r.q3, false},
+        {path_from(5, {"Time_Information", "Q3"}), &r.q3, false},
+        {path_from(5, {"Quaternions", "Q4"}), &r.q4, false},
+        {path_from(5, {"Time_Information", "Q4"}), &r.q4, false},
+    }};
+}
+
+constexpr std::array<FieldRoute, 9> kPrmFields = rotation_routes(run_state.SST_PRM_2_data);
+
+}  // namespace
+
+constexpr ProductDescription kSST_PRM_2_description = {
+    "SST_PRM_2", kSST_PRM_2, "ascii",
+    nothing_below(tag_path({"Data_Block", "SST_PSO_2", "SST_PRM_2"})),
+    nothing_below(tag_path({"Data_Block", "SST_PSO_2", "SST_PRM_2", "List_of_Rotation_Records"})),
+    tag_path({"Data_Block", "SST_PSO_2", "SST_PRM_2", "List_of_Rotation_Records", "Rotation_Record"}),
+    nullptr, 0,
+    kPrmFields.data(), kPrmFields.size(),
+    nullptr, 0,
+    fewest_open_elements(rotation_routes(run_state.SST_PRM_2_data)),
+    initialize_SST_PRM_2_data, PutToStruct_SST_PRM_2, OutputToFileASCII_SST_PRM_2,
+    &RunState::fid_sst_prm,
+};
+
 void initialize_SST_PRM_2_data()
 {
-    SST_PRM_2_record& r = SST_PRM_2_data;
+    SST_PRM_2_record& r = run_state.SST_PRM_2_data;
     r.time = r.q1 = r.q2 = r.q3 = r.q4 = kUnset;
 }
 
 void PutToStruct_SST_PRM_2(const TagPath& tags, const char* text)
 {
-    // Data_Block, SST_PSO_2, SST_PRM_2, List_of_Rotation_Records, Rotation_Record.
-    static const int32_t kRecordPath[] = {1, 2, 5, 4, 9};
-    if (tag_path_shows(tags, kRecordPath))
-        store_routed(prm_routes(), tags, text);
+    if (tag_path_shows(tags, kSST_PRM_2_description.record))
+        store_routed(kPrmFields, tags, text);
 }
 
 void OutputToFileASCII_SST_PRM_2(OutputFile& out)
 {
-    const SST_PRM_2_record& r = SST_PRM_2_data;
+    const SST_PRM_2_record& r = run_state.SST_PRM_2_data;
     // "%20.9f   %2.16f %2.15f %2.16f %2.16f\n"
     if (can_write(out))
         TableLine(out).f(r.time, 20, 9).blanks(3).f(r.q1, 2, 16).blanks(1).f(r.q2, 2, 15)
@@ -606,25 +743,63 @@ void OutputToFileASCII_SST_PRM_2(OutputFile& out)
 // ===========================================================================
 // SST_PRP_2: embedded documents
 
+namespace {
+
+constexpr CodePath kDocumentRecord =
+    tag_path({"Data_Block", "SST_PSO_2", "SST_PRP_2", "List_of_PDF_Files", "PDF_File"});
+
+void put_document_encoding(const TagPath& tags, const char* const* values)
+{
+    PutToStruct_SST_PRP_2(tags, values[0]);
+}
+
+constexpr AttributeRoute kDocumentAttributes[] = {
+    {nothing_below(kDocumentRecord), {"encoding", nullptr}, put_document_encoding},
+};
+
+}  // namespace
+
+constexpr ProductDescription kSST_PRP_2_description = {
+    "SST_PRP_2", kSST_PRP_2, "pdf",
+    nothing_below(tag_path({"Data_Block", "SST_PSO_2", "SST_PRP_2"})),
+    CodePath{},  // documents are written as their text comes, not per record
+    kDocumentRecord,
+    kDocumentAttributes, 1,
+    nullptr, 0,
+    nullptr, 0,
+    0,
+    initialize_SST_PRP_2_data, PutToStruct_SST_PRP_2_Text, nullptr,
+    &RunState::fid_sst_prp,
+};
+
+void initialize_SST_PRP_2_data()
+{
+    run_state.SST_PRP_2_data.encoding = 0;
+}
+
 void PutToStruct_SST_PRP_2(const TagPath& tags, const char* encoding)
 {
-    // Data_Block, SST_PSO_2, SST_PRP_2, List_of_PDF_Files, PDF_File, and
-    // nothing open inside it.
-    static const int32_t kDocumentPath[] = {1, 2, 6, 5, 10, 0};
-    if (!tag_path_shows(tags, kDocumentPath))
+    if (!tag_path_shows(tags, nothing_below(kDocumentRecord)))
         return;
     const bool base64 = encoding != nullptr && std::strcmp(encoding, "Base64") == 0;
     PutToStruct_SST_PRP_2_Encoding(base64 ? 1 : 0);
 }
 
+void PutToStruct_SST_PRP_2_Text(const TagPath& tags, const char* text)
+{
+    // Without its file the document's text is dropped.
+    if (tag_path_shows(tags, kDocumentRecord) && run_state.fid_sst_prp.is_open())
+        OutputToFile_SST_PRP_2_Document(run_state.fid_sst_prp, text);
+}
+
 void PutToStruct_SST_PRP_2_Encoding(int32_t encoding)
 {
-    SST_PRP_2_data.encoding = encoding;
+    run_state.SST_PRP_2_data.encoding = encoding;
 }
 
 int32_t GetFromStruct_SST_PRP_2_Encoding()
 {
-    return SST_PRP_2_data.encoding;
+    return run_state.SST_PRP_2_data.encoding;
 }
 
 void OutputToFile_SST_PRP_2_Document(OutputFile& out, const char* text)
@@ -663,12 +838,12 @@ void OutputToFile_SST_PRP_2_Document(OutputFile& out, const char* text)
 
 void HDR_initialize_SST_PRM_2_data()
 {
-    HDR_SST_PRM_2_data.Epoch_Information = 0.0;
+    run_state.HDR_SST_PRM_2_data.Epoch_Information = 0.0;
 }
 
 void HDR_PutToStruct_SST_PRM_2(int flags, const char* text)
 {
-    if (flags != 127)
+    if (flags != kAllHeaderElements)
         return;
     double year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
     const int found = std::sscanf(text, "%lf-%lf-%lf %lf:%lf:%lf GPS", &year, &month, &day,
@@ -677,7 +852,36 @@ void HDR_PutToStruct_SST_PRM_2(int flags, const char* text)
         report_failure("bad epoch reference: %s\n", text);
         return;
     }
-    HDR_SST_PRM_2_data.Epoch_Information = gps_seconds(year, month, day, hour, minute, second);
+    run_state.HDR_SST_PRM_2_data.Epoch_Information = gps_seconds(year, month, day, hour, minute, second);
     std::printf("found epoch reference: %4.0f %2.0f %2.0f %2.0f %2.0f %2.0f (in GPS-time: %f)\n",
-                year, month, day, hour, minute, second, HDR_SST_PRM_2_data.Epoch_Information);
+                year, month, day, hour, minute, second, run_state.HDR_SST_PRM_2_data.Epoch_Information);
+}
+
+// ===========================================================================
+// The products and the run's state
+
+constexpr std::array<const ProductDescription*, 6> kProductDescriptions = {
+    &kEGG_NOM_2_description, &kSST_PCV_2_description, &kSST_PKI_2_description,
+    &kSST_PRD_2_description, &kSST_PRM_2_description, &kSST_PRP_2_description,
+};
+
+void reset_run_state()
+{
+    RunState& s = run_state;
+    for (const ProductDescription* p : kProductDescriptions)
+        (s.*(p->stream)).close();
+    s.TAG_flags.fill(0);
+    s.HDR_TAG_flags = 0;
+    s.product = kNoProduct;
+    initialize_EGG_NOM_2_data();
+    initialize_SST_PCV_2_data();
+    initialize_SST_PKI_2_data();
+    initialize_SST_PRD_2_data();
+    initialize_SST_PRM_2_data();
+    initialize_SST_PRP_2_data();
+    HDR_initialize_SST_PRM_2_data();
+    s.failures = 0;
+    s.product_file.clear();
+    s.header_file.clear();
+    s.sections_started.clear();
 }

@@ -1,7 +1,7 @@
 // l2xml2ascii: converts Level-2 product XML files into ASCII tables and the
 // documents they embed.  This header is shared by every module: it declares
-// the product records, the driver's globals and every operation that crosses
-// a module boundary.
+// the product records and their descriptions, the run's state and every
+// operation that crosses a module boundary.  libxml2 stays in the driver.
 #ifndef L2XML2ASCII_H
 #define L2XML2ASCII_H
 
@@ -10,44 +10,11 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <libxml/xmlreader.h>
 #include <memory>
 #include <string>
 #include <vector>
 
-// ---------------------------------------------------------------------------
-// Tag path
-// ---------------------------------------------------------------------------
-
-// Deepest element depth that gets a tag path entry, plus one.
-constexpr int kTagDepths = 10;
-
-// Entry d holds the tag code of the element open at depth d, or 0.
-using TagPath = std::array<int32_t, kTagDepths>;
-
-// True when entries 0, 1, ... of `tags` hold `codes` in order; the entries
-// behind them are not looked at.  A code of 0 means "nothing open there".
-inline bool tag_path_shows(const TagPath& tags, const int32_t* codes, std::size_t count)
-{
-    // Two entries at a time, as one 64-bit word.
-    std::size_t d = 0;
-    for (; d + 2 <= count; d += 2) {
-        uint64_t open_pair;
-        uint64_t code_pair;
-        std::memcpy(&open_pair, &tags[d], sizeof open_pair);
-        std::memcpy(&code_pair, codes + d, sizeof code_pair);
-        if (open_pair != code_pair)
-            return false;
-    }
-    return d == count || tags[d] == codes[d];
-}
-
-template <std::size_t N>
-inline bool tag_path_shows(const TagPath& tags, const int32_t (&codes)[N])
-{
-    static_assert(N <= kTagDepths, "a tag path has ten entries");
-    return tag_path_shows(tags, codes, N);
-}
+#include "tags.h"
 
 // Product bits held in `product` while a section is open.
 enum ProductBit : int32_t {
@@ -76,9 +43,6 @@ void report_failure(const char* format, ...) __attribute__((format(printf, 1, 2)
 
 // Number of failures reported so far in this run.
 int failures_reported();
-
-// Forgets the failures reported so far (for tests that run several cases).
-void reset_failures();
 
 // ---------------------------------------------------------------------------
 // Output files (helpers)
@@ -142,63 +106,6 @@ double greg2jul(double year, double month, double day, double hour, double minut
 // Seconds since 1980-01-06 00:00:00 of a calendar date, without leap seconds.
 double gps_seconds(double year, double month, double day, double hour, double minute,
                    double second);
-
-// ---------------------------------------------------------------------------
-// Number <-> text conversions (helpers)
-//
-// Each gives exactly the result of the C library call named beside it (C
-// locale, default rounding mode), bit for bit and byte for byte, only faster:
-// common inputs take a short exact path, everything else is handed to
-// strtod / strtol / std::to_chars.
-
-// strtod(text, nullptr): leading white space, sign, decimal or hexadecimal
-// digits, inf / infinity / nan / nan(...); the rest of the text is ignored and
-// a text without a number gives 0.
-double parse_double(const char* text);
-
-// strtol(text, nullptr, 10), overflow clamped to LONG_MAX / LONG_MIN.
-long parse_long(const char* text);
-
-// Appenders: each writes what snprintf writes for a single conversion of the
-// form shown (blanks on the left up to `width`, never cut, no closing NUL) at
-// `out` and returns the end of the written text. The caller provides the room
-// given by the matching *_max_length; `precision` must lie in 0..60.
-// Infinities and NaNs come out as glibc prints them: "inf", "-inf", "nan",
-// "-nan".
-
-// "%<width>.<precision>e"
-char* format_e(char* out, double v, int width, int precision);
-// "%<width>.<precision>f" (also the text "%<width>.<precision>Lf" gives for a
-// long double that holds this double)
-char* format_f(char* out, double v, int width, int precision);
-// "%<width>d"; width 0 is plain "%d"
-char* format_d(char* out, int v, int width);
-
-// Most characters each appender writes: sign, one digit, point, digits and an
-// exponent of up to three digits for "e"; sign, up to 309 integer digits,
-// point and digits for "f"; sign and ten digits for "d".
-constexpr int format_e_max_length(int width, int precision)
-{
-    return width > precision + 8 ? width : precision + 8;
-}
-constexpr int format_f_max_length(int width, int precision)
-{
-    return width > precision + 311 ? width : precision + 311;
-}
-constexpr int format_d_max_length(int width)
-{
-    return width > 11 ? width : 11;
-}
-
-// ---------------------------------------------------------------------------
-// Element vocabulary (tags)
-// ---------------------------------------------------------------------------
-
-// Tag code of `name` at `depth`: 1, 2, ... within the depth's list, else -1.
-int32_t GetNodeTagfromName(const char* name, int32_t depth);
-
-// Header bit of a header element name, 0 for any other name.
-int HDR_GetNodeTagfromFile(const char* name);
 
 // ---------------------------------------------------------------------------
 // Base64 codec (base64)
@@ -286,13 +193,115 @@ struct HDR_SST_PRM_2_record {
     double Epoch_Information;
 };
 
-extern EGG_NOM_2_record EGG_NOM_2_data;
-extern SST_PCV_2_record SST_PCV_2_data;
-extern SST_PKI_2_record SST_PKI_2_data;
-extern SST_PRD_2_record SST_PRD_2_data;
-extern SST_PRM_2_record SST_PRM_2_data;
-extern SST_PRP_2_record SST_PRP_2_data;
-extern HDR_SST_PRM_2_record HDR_SST_PRM_2_data;
+// ---------------------------------------------------------------------------
+// The run's state
+// ---------------------------------------------------------------------------
+
+// Everything one run of the program reads and changes, in one place;
+// reset_run_state() sets it back, and a run starts with that.
+struct RunState {
+    // Driver
+    TagPath TAG_flags{};        // tag codes of the elements open at depths 0 to 9
+    int32_t HDR_TAG_flags = 0;  // header bits of the header elements now open
+    int32_t product = kNoProduct;  // bit of the product whose section is open, or 0
+
+    // Product records, and the header's epoch reference
+    EGG_NOM_2_record EGG_NOM_2_data{};
+    SST_PCV_2_record SST_PCV_2_data{};
+    SST_PKI_2_record SST_PKI_2_data{};
+    SST_PRD_2_record SST_PRD_2_data{};
+    SST_PRM_2_record SST_PRM_2_data{};
+    SST_PRP_2_record SST_PRP_2_data{};
+    HDR_SST_PRM_2_record HDR_SST_PRM_2_data{};
+
+    // Output streams, closed until their section starts
+    OutputFile fid_egg_nom;  // EGG_NOM_2 gravity-gradient table
+    OutputFile fid_sst_pcv;  // SST_PCV_2 covariance table
+    OutputFile fid_sst_pki;  // SST_PKI_2 orbit table
+    OutputFile fid_sst_prd;  // SST_PRD_2 orbit table with velocities
+    OutputFile fid_sst_prm;  // SST_PRM_2 rotation table
+    OutputFile fid_sst_prp;  // SST_PRP_2 document file
+
+    int failures = 0;         // failures reported; any decides exit status 1
+    std::string product_file; // the product file as opened
+    std::string header_file;  // the header file as opened, or empty
+    // Products whose section started before in this run: a later section
+    // of the same product adds to what was written, it does not empty the file.
+    std::vector<int32_t> sections_started;
+};
+
+// The one run's state.
+extern RunState run_state;
+
+// Closes every output stream and sets everything back to the start of a run:
+// records to their fill values (in the order initialize_EGG_NOM_2_data,
+// ..._SST_PRM_2_data, HDR_initialize_SST_PRM_2_data), no failure, no names.
+void reset_run_state();
+
+// ---------------------------------------------------------------------------
+// Product descriptions (data_handling)
+// ---------------------------------------------------------------------------
+
+// A record field chosen by the tag path entries below the record (from
+// depth 5 on).
+struct FieldRoute {
+    CodePath below_record;   // entries from depth 5 that select the field
+    double* field;
+    bool adds_epoch;         // the header's epoch reference is added on storing
+};
+
+// A group of gravity-gradient fields: a run of tag path entries below
+// GG_time_Record (from depth 4 on), then one entry that picks the member.
+enum class GradientField { kTime, kDouble, kFlag };
+
+struct GradientGroup {
+    CodePath below_record;   // entries from depth 4 down to the members' parent
+    int32_t first_member;    // code of the first member at the next depth
+    int members;
+    GradientField kind;
+    long double* time;
+    double* values;
+    int16_t* flags;
+};
+
+// Attributes of one element of a product's records that reach the record.
+struct AttributeRoute {
+    CodePath element;              // the element open, nothing open below it
+    const char* names[2];          // attributes read; the second may be null
+    // Takes the tag path and the attributes' values (null: not there).
+    void (*put)(const TagPath& tags, const char* const* values);
+};
+
+// Everything the program knows of one product type.  Paths are tag paths
+// from depth 0.
+struct ProductDescription {
+    const char* name;          // fills the product slot of output names
+    ProductBit bit;            // value of `product` while its section is open
+    const char* extension;     // fills the extension slot
+    CodePath section;          // the product element open, nothing below
+    CodePath list;             // its list open, nothing below: a record just closed
+    CodePath record;           // inside one of its records: where its text goes
+    const AttributeRoute* attributes;
+    std::size_t attribute_count;
+    const FieldRoute* fields;  // fields of text below the record (or none)
+    std::size_t field_count;
+    const GradientGroup* groups;  // gravity-gradient groups (or none)
+    std::size_t group_count;
+    // Fewest open elements under which its text setter can use (or report)
+    // a text: text with fewer elements open around it is passed over.
+    int32_t fewest_open_for_text;
+    void (*initialize)();                                   // back to the fill values
+    void (*put_text)(const TagPath& tags, const char* text);  // takes text in a record
+    void (*write)(OutputFile& out);  // prints one record line, then resets (or null)
+    OutputFile RunState::*stream;    // where its lines (or documents) go
+};
+
+// The descriptions, in the order in which section starts are tested.
+extern const std::array<const ProductDescription*, 6> kProductDescriptions;
+
+// ---------------------------------------------------------------------------
+// Product records' operations (data_handling)
+// ---------------------------------------------------------------------------
 
 // Resets: back to the fill values.
 void initialize_EGG_NOM_2_data();
@@ -300,29 +309,29 @@ void initialize_SST_PCV_2_data();
 void initialize_SST_PKI_2_data();
 void initialize_SST_PRD_2_data();
 void initialize_SST_PRM_2_data();
+void initialize_SST_PRP_2_data();
 void HDR_initialize_SST_PRM_2_data();
 
-// Setters: read the tag path and take the text of a text node.
+// Text setters: check the tag path and store the converted text.
 void PutToStruct_EGG_NOM_2(const TagPath& tags, const char* text);
-void PutToStruct_SST_PCV_2(const TagPath& tags, int32_t mode, const char* row_text,
-                           const char* column_text, const char* value_text);
+void PutToStruct_SST_PCV_2(const TagPath& tags, const char* text);
 void PutToStruct_SST_PKI_2(const TagPath& tags, const char* text);
 void PutToStruct_SST_PRD_2(const TagPath& tags, const char* text);
 void PutToStruct_SST_PRM_2(const TagPath& tags, const char* text);
-void PutToStruct_SST_PRP_2(const TagPath& tags, const char* encoding);
+// The text of a PDF_File: decoded (or copied) into the open document file.
+void PutToStruct_SST_PRP_2_Text(const TagPath& tags, const char* text);
 
+// Attribute setters.
+void PutToStruct_SST_PCV_2_Indices(const TagPath& tags, const char* row_text,
+                                   const char* column_text);
+void PutToStruct_SST_PRP_2(const TagPath& tags, const char* encoding);
 void PutToStruct_SST_PKI_2_Position_Factor(double factor);
 void PutToStruct_SST_PRD_2_Position_Factor(double factor);
 void PutToStruct_SST_PRD_2_Velocity_Factor(double factor);
 void PutToStruct_SST_PRP_2_Encoding(int32_t encoding);
 int32_t GetFromStruct_SST_PRP_2_Encoding();
 
-// Fewest open elements under which the text setter of a product can store
-// anything (and say anything): text with fewer elements open around it may be
-// passed over.  0 for a product whose setter looks at every text.
-int32_t PutToStruct_fewest_open_elements(int32_t product_bit);
-
-// Header epoch setter: acts only when `flags` is 127.
+// Header epoch setter: acts only when `flags` is kAllHeaderElements.
 void HDR_PutToStruct_SST_PRM_2(int flags, const char* text);
 
 // Writers: print one line of the record to `out` (or report that it is not
@@ -338,135 +347,11 @@ void OutputToFileASCII_SST_PRM_2(OutputFile& out);
 void OutputToFile_SST_PRP_2_Document(OutputFile& out, const char* text);
 
 // ---------------------------------------------------------------------------
-// Streaming reader nodes (main)
+// The run (main)
 // ---------------------------------------------------------------------------
 
-// The text holds nothing but the XML white space characters (or nothing),
-// which is what makes the reader call a text node white space.
-inline bool is_xml_white_space(const xmlChar* text)
-{
-    constexpr uint64_t kWhite = 1ull << ' ' | 1ull << '\t' | 1ull << '\n' | 1ull << '\r';
-    const unsigned first = text[0];
-    if (first > ' ' || (kWhite >> first & 1) == 0)
-        return first == 0;  // values mostly end the test here
-    // Indentation: glibc's strspn takes it in whole vectors.
-    const char* rest = reinterpret_cast<const char*>(text);
-    return rest[std::strspn(rest, " \t\n\r")] == '\0';
-}
-
-// One node of the streaming reader as the product pass sees it.
-struct ReaderNode {
-    enum Kind { kElementStart, kElementEnd, kText, kOther };
-    Kind kind = kOther;
-    int depth = 0;                        // of the node: elements open around it
-    bool empty = false;                   // an element start written <name/>
-    const xmlChar* name = nullptr;        // of an element start ("prefix:name")
-    const xmlChar* text = nullptr;        // of a text node (may be null)
-};
-
-// Tells the reader's nodes apart the way xmlTextReaderNodeType,
-// xmlTextReaderDepth, xmlTextReaderConstName and xmlTextReaderConstValue do,
-// but mostly from the node itself: those calls are a good part of the cost
-// of a pass.  The reader visits an element at its start and, unless it is
-// written <name/>, again at its end; only the innermost open element can end,
-// so a visit to it is its end, and the depth is the count of open elements.
-// The node type of text would also search xml:space up the tree for every run
-// of white space, only to name two kinds of white space.
-class ReaderNodes {
-public:
-    ReaderNode next(xmlTextReaderPtr reader)
-    {
-        ReaderNode result;
-        const xmlNode* node = xmlTextReaderCurrentNode(reader);
-        if (node == nullptr)
-            return result;
-        if (node->type == XML_TEXT_NODE) {
-            result.kind = ReaderNode::kText;
-            result.depth = static_cast<int>(open_.size());
-            result.text = node->content;
-        } else if (node->type == XML_ELEMENT_NODE) {
-            if (!open_.empty() && open_.back() == node) {
-                open_.pop_back();
-                result.kind = ReaderNode::kElementEnd;
-                result.depth = static_cast<int>(open_.size());
-            } else {
-                result.kind = ReaderNode::kElementStart;
-                result.depth = static_cast<int>(open_.size());
-                result.empty = xmlTextReaderIsEmptyElement(reader) != 0;
-                result.name = node->ns == nullptr || node->ns->prefix == nullptr
-                                  ? node->name
-                                  : xmlTextReaderConstName(reader);
-                if (!result.empty)
-                    open_.push_back(node);
-            }
-        }
-        return result;
-    }
-
-private:
-    std::vector<const xmlNode*> open_;  // open elements, outermost first
-};
-
-// The value of the attribute `name` (a name without prefix) of the reader's
-// element, as xmlTextReaderGetAttribute gives it: read in place where the
-// element holds it as one plain text, the usual case, and asked of the
-// reader (and freed) otherwise, e.g. for references, a DTD's default or an
-// attribute that is not there.
-class AttributeValue {
-public:
-    AttributeValue(xmlTextReaderPtr reader, const char* name)
-    {
-        const xmlNode* node = xmlTextReaderCurrentNode(reader);
-        if (node != nullptr && node->type == XML_ELEMENT_NODE) {
-            for (const xmlAttr* a = node->properties; a != nullptr; a = a->next) {
-                if (a->ns != nullptr || !same_name(a->name, name))
-                    continue;
-                // The first attribute of that name without namespace decides.
-                const xmlNode* text = a->children;
-                if (text != nullptr && text->next == nullptr && text->content != nullptr &&
-                    (text->type == XML_TEXT_NODE || text->type == XML_CDATA_SECTION_NODE)) {
-                    value_ = text->content;
-                    return;
-                }
-                break;
-            }
-        }
-        owned_ = xmlTextReaderGetAttribute(reader, BAD_CAST name);
-        value_ = owned_;
-    }
-    ~AttributeValue() { xmlFree(owned_); }
-    AttributeValue(const AttributeValue&) = delete;
-    AttributeValue& operator=(const AttributeValue&) = delete;
-
-    // Null when the element has no such attribute.
-    const char* text() const { return reinterpret_cast<const char*>(value_); }
-
-private:
-    // Names are short: a loop in place beats a call to strcmp.
-    static bool same_name(const xmlChar* name, const char* wanted)
-    {
-        for (; *wanted != '\0'; ++name, ++wanted)
-            if (*name != static_cast<unsigned char>(*wanted))
-                return false;
-        return *name == 0;
-    }
-
-    const xmlChar* value_ = nullptr;
-    xmlChar* owned_ = nullptr;  // what the reader gave, if it was asked
-};
-
-// ---------------------------------------------------------------------------
-// Driver globals (main)
-// ---------------------------------------------------------------------------
-
-extern TagPath TAG_flags;
-extern int32_t HDR_TAG_flags;
-extern int32_t product;
-extern OutputFile fid_egg_nom;
-extern OutputFile fid_sst_pcv;
-extern OutputFile fid_sst_pki;
-extern OutputFile fid_sst_prd;
-extern OutputFile fid_sst_prm;
-extern OutputFile fid_sst_prp;
+// One whole run of the program with these arguments (argv[0] is the
+// program's name): returns its exit status.  It may be called again.
+int run(int argc, char** argv);
 
 #endif  // L2XML2ASCII_H

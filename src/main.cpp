@@ -2,18 +2,14 @@
 // the product pass over the streaming XML reader, and the routing of
 // attributes and text into the product records.
 #include "l2xml2ascii.h"
+#include "driver.h"
 
 #include <algorithm>
 #include <cassert>
-#include <array>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
 #include <getopt.h>
-#include <initializer_list>
-#include <libxml/parser.h>
-#include <libxml/xmlreader.h>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -21,72 +17,7 @@
 #define L2_VERSION "unknown"
 #endif
 
-TagPath TAG_flags{};        // tag codes of the elements open at depths 0 to 9
-int32_t HDR_TAG_flags = 0;  // header bits of the header elements now open
-int32_t product = 0;        // bit of the product whose section is open, or 0
-OutputFile fid_egg_nom;     // EGG_NOM_2 gravity-gradient table
-OutputFile fid_sst_pcv;     // SST_PCV_2 covariance table
-OutputFile fid_sst_pki;     // SST_PKI_2 orbit table
-OutputFile fid_sst_prd;     // SST_PRD_2 orbit table with velocities
-OutputFile fid_sst_prm;     // SST_PRM_2 rotation table
-OutputFile fid_sst_prp;     // SST_PRP_2 document file
-
 namespace {
-
-// ---------------------------------------------------------------------------
-// libxml2 resources
-
-struct ReaderDeleter {
-    void operator()(xmlTextReader* reader) const { xmlFreeTextReader(reader); }
-};
-using XmlReader = std::unique_ptr<xmlTextReader, ReaderDeleter>;
-
-const char* as_text(const xmlChar* text)
-{
-    return reinterpret_cast<const char*>(text);
-}
-
-// Element names come from the reader's dictionary, where one name has one
-// copy for the whole pass.  Their codes are remembered per depth by that
-// copy's address, so that most element starts skip the look-up by text.
-class TagCodeCache {
-public:
-    int32_t code(xmlTextReaderPtr reader, const xmlChar* name, int depth)
-    {
-        Slots& slots = depths_[static_cast<std::size_t>(depth)];
-        std::size_t slot = first_slot(name);
-        for (; slots[slot].name != nullptr; slot = (slot + 1) % kSlots)
-            if (slots[slot].name == name)
-                return slots[slot].code;
-        const int32_t code = GetNodeTagfromName(as_text(name), depth);
-        // Only the dictionary's own copy is remembered (a name held anywhere
-        // else could be freed and its address reused), and a depth keeps a
-        // quarter of its slots free so that every search ends quickly.
-        if (filled_[static_cast<std::size_t>(depth)] < kSlots * 3 / 4 &&
-            xmlTextReaderConstString(reader, name) == name) {
-            slots[slot] = Slot{name, code};
-            ++filled_[static_cast<std::size_t>(depth)];
-        }
-        return code;
-    }
-
-private:
-    struct Slot {
-        const xmlChar* name = nullptr;  // null: free
-        int32_t code = 0;
-    };
-    static constexpr std::size_t kSlots = 64;
-    using Slots = std::array<Slot, kSlots>;
-
-    static std::size_t first_slot(const xmlChar* name)
-    {
-        const auto address = reinterpret_cast<std::uintptr_t>(name);
-        return static_cast<std::size_t>((uint64_t{address} * 0x9E3779B97F4A7C15u) >> 58);  // 6 bits
-    }
-
-    std::array<Slots, kTagDepths> depths_{};
-    std::array<std::size_t, kTagDepths> filled_{};
-};
 
 // Node types of the streaming reader that the header pass acts on.
 constexpr int kElementStart = XML_READER_TYPE_ELEMENT;
@@ -95,91 +26,15 @@ constexpr int kCdata = XML_READER_TYPE_CDATA;
 constexpr int kSignificantWhitespace = XML_READER_TYPE_SIGNIFICANT_WHITESPACE;
 constexpr int kElementEnd = XML_READER_TYPE_END_ELEMENT;
 
+// Attributes read from one element at most (see AttributeRoute).
+constexpr std::size_t kAttributesPerElement = 2;
+
 // ---------------------------------------------------------------------------
-// Products
+// Tag paths
 
-// A run of tag path entries from depth 0, held in place; empty: "none".
-struct CodePath {
-    int32_t codes[kTagDepths] = {};
-    std::size_t length = 0;
-    bool closed = false;  // ends in 0: "and nothing open below"
+TagPath& TAG_flags = run_state.TAG_flags;
 
-    CodePath() = default;
-    CodePath(std::initializer_list<int32_t> list)
-        : length(list.size()), closed(list.size() > 0 && *(list.end() - 1) == 0)
-    {
-        std::copy(list.begin(), list.end(), codes);
-    }
-};
-
-// What the product pass knows of one product type.  Paths are tag path
-// entries from depth 0; a trailing 0 means "nothing open at that depth".
-struct Product {
-    const char* name;                     // fills the product slot of output names
-    int32_t bit;                          // value of `product` while its section is open
-    CodePath section_path;                // the product element open, nothing below
-    CodePath record_path;                 // right after a record closed (empty: none)
-    CodePath text_path;                   // text inside one of its records
-    const char* extension;                // fills the extension slot
-    OutputFile* stream;
-    void (*writer)(OutputFile&);          // prints one record line (or null)
-    void (*route_text)(const char* text); // hands text inside a record on
-};
-
-void route_gradient_text(const char* text)
-{
-    PutToStruct_EGG_NOM_2(TAG_flags, text);
-}
-
-void route_covariance_text(const char* text)
-{
-    PutToStruct_SST_PCV_2(TAG_flags, 2, nullptr, nullptr, text);
-}
-
-void route_pki_text(const char* text)
-{
-    PutToStruct_SST_PKI_2(TAG_flags, text);
-}
-
-void route_prd_text(const char* text)
-{
-    PutToStruct_SST_PRD_2(TAG_flags, text);
-}
-
-void route_rotation_text(const char* text)
-{
-    PutToStruct_SST_PRM_2(TAG_flags, text);
-}
-
-void route_document_text(const char* text)
-{
-    // Without its file the document's text is dropped.
-    if (fid_sst_prp.is_open())
-        OutputToFile_SST_PRP_2_Document(fid_sst_prp, text);
-}
-
-// The product table, in the order in which section starts are tested.
-const std::vector<Product> kProducts = {
-    {"EGG_NOM_2", kEGG_NOM_2, {1, 1, 0}, {1, 1, 1, 0}, {1, 1, 1, 1}, "ascii",
-     &fid_egg_nom, OutputToFileASCII_EGG_NOM_2, route_gradient_text},
-    {"SST_PCV_2", kSST_PCV_2, {1, 2, 2, 0}, {1, 2, 2, 2, 0}, {1, 2, 2, 2, 7}, "ascii",
-     &fid_sst_pcv, OutputToFileASCII_SST_PCV_2, route_covariance_text},
-    {"SST_PKI_2", kSST_PKI_2, {1, 2, 3, 0}, {1, 2, 3, 3, 0}, {1, 2, 3, 3, 8}, "ascii",
-     &fid_sst_pki, OutputToFileASCII_SST_PKI_2, route_pki_text},
-    {"SST_PRD_2", kSST_PRD_2, {1, 2, 4, 0}, {1, 2, 4, 3, 0}, {1, 2, 4, 3, 8}, "ascii",
-     &fid_sst_prd, OutputToFileASCII_SST_PRD_2, route_prd_text},
-    {"SST_PRM_2", kSST_PRM_2, {1, 2, 5, 0}, {1, 2, 5, 4, 0}, {1, 2, 5, 4, 9}, "ascii",
-     &fid_sst_prm, OutputToFileASCII_SST_PRM_2, route_rotation_text},
-    {"SST_PRP_2", kSST_PRP_2, {1, 2, 6, 0}, {}, {1, 2, 6, 5, 10}, "pdf",
-     &fid_sst_prp, nullptr, route_document_text},
-};
-
-bool shows(const CodePath& path)
-{
-    return path.length > 0 && tag_path_shows(TAG_flags, path.codes, path.length);
-}
-
-// shows(path) for a tag path where `open_elements` elements are open.  The
+// The tag path shows `path` while `open_elements` elements are open.  The
 // open elements hold non-zero entries from depth 0 (codes are never 0) and
 // every entry below them is 0, so a closed path can only show while exactly
 // the elements of its non-zero entries are open: most nodes are settled by
@@ -187,125 +42,82 @@ bool shows(const CodePath& path)
 bool shows(const CodePath& path, int open_elements)
 {
     const bool possible = !path.closed || path.length == static_cast<std::size_t>(open_elements) + 1;
-    assert(possible || !shows(path));
-    return possible && shows(path);
+    assert(possible || !tag_path_shows(TAG_flags, path));
+    return possible && tag_path_shows(TAG_flags, path);
 }
 
-// Bit n set: some path of the table is n entries long.
-template <typename Row>
-uint32_t path_lengths(const std::vector<Row>& table, CodePath Row::*path)
+// Bit n set: a closed path n entries long is among those `path_of` gives.
+template <typename PathOf>
+uint32_t closed_path_lengths(PathOf path_of)
 {
     uint32_t lengths = 0;
-    for (const Row& row : table)
-        lengths |= uint32_t{1} << (row.*path).length;
+    for (const ProductDescription* p : kProductDescriptions)
+        path_of(*p, lengths);
     return lengths;
 }
 
-// Lengths of the products' section paths (closed paths all).
-const uint32_t kSectionPathLengths = path_lengths(kProducts, &Product::section_path);
+// Lengths of the products' section paths.
+uint32_t section_path_lengths()
+{
+    static const uint32_t lengths = closed_path_lengths(
+        [](const ProductDescription& p, uint32_t& bits) { bits |= uint32_t{1} << p.section.length; });
+    return lengths;
+}
+
+// Lengths of the paths of elements whose attributes are read.
+uint32_t attribute_path_lengths()
+{
+    static const uint32_t lengths =
+        closed_path_lengths([](const ProductDescription& p, uint32_t& bits) {
+            for (std::size_t i = 0; i < p.attribute_count; ++i)
+                bits |= uint32_t{1} << p.attributes[i].element.length;
+        });
+    return lengths;
+}
 
 // Whether any closed path of the given lengths could show while
-// `open_elements` elements are open (see shows(path, open_elements)).
+// `open_elements` elements are open (see shows()).
 bool could_show_closed(uint32_t lengths, int open_elements)
 {
     return open_elements >= 0 && open_elements < 31 && (lengths >> (open_elements + 1) & 1) != 0;
 }
 
-// Per product (in table order), the fewest open elements under which its
-// setter can use text: set at the start of the product pass.
-std::vector<int32_t> fewest_open_for_text;
+// The description of the product in `product`; the two change together.
+const ProductDescription* open_product = nullptr;
 
-// The table entry of the product in `product`, and the fewest open elements
-// under which its text is routed; the three change together.
-const Product* open_product = nullptr;
-int32_t open_product_text_depth = 0;
-
-void set_open_product(const Product* p)
+void set_open_product(const ProductDescription* p)
 {
     open_product = p;
-    product = p != nullptr ? p->bit : kNoProduct;
-    open_product_text_depth =
-        p != nullptr ? fewest_open_for_text[static_cast<std::size_t>(p - kProducts.data())] : 0;
+    run_state.product = p != nullptr ? p->bit : kNoProduct;
+}
+
+OutputFile& stream_of(const ProductDescription& p)
+{
+    return run_state.*(p.stream);
 }
 
 // ---------------------------------------------------------------------------
-// Attribute routing
+// Routing
 
-// The attribute `name` of the reader's element equals `expected` exactly.
-bool attribute_is(xmlTextReaderPtr reader, const char* name, const char* expected)
-{
-    const AttributeValue value(reader, name);
-    return value.text() != nullptr && std::strcmp(value.text(), expected) == 0;
-}
-
-void route_covariance_indices(xmlTextReaderPtr reader)
-{
-    const AttributeValue row(reader, "row");
-    const AttributeValue column(reader, "column");
-    PutToStruct_SST_PCV_2(TAG_flags, 1, row.text(), column.text(), nullptr);
-}
-
-void route_pki_position_unit(xmlTextReaderPtr reader)
-{
-    if (attribute_is(reader, "unit", "km"))
-        PutToStruct_SST_PKI_2_Position_Factor(1000.0);
-}
-
-void route_prd_position_unit(xmlTextReaderPtr reader)
-{
-    if (attribute_is(reader, "unit", "km"))
-        PutToStruct_SST_PRD_2_Position_Factor(1000.0);
-}
-
-void route_prd_velocity_unit(xmlTextReaderPtr reader)
-{
-    if (attribute_is(reader, "unit", "dm/s"))
-        PutToStruct_SST_PRD_2_Velocity_Factor(0.1);
-}
-
-void route_document_encoding(xmlTextReaderPtr reader)
-{
-    const AttributeValue encoding(reader, "encoding");
-    PutToStruct_SST_PRP_2(TAG_flags, encoding.text());
-}
-
-// Elements whose attributes reach a record, by product and tag path.
-struct AttributeRoute {
-    int32_t product;
-    CodePath path;
-    void (*route)(xmlTextReaderPtr reader);
-};
-
-const std::vector<AttributeRoute> kAttributeRoutes = {
-    // Covariance_Record
-    {kSST_PCV_2, {1, 2, 2, 2, 7, 0}, route_covariance_indices},
-    // SP3c_Record / List_of_Satellite_IDs / L15 / Position or Velocity
-    {kSST_PKI_2, {1, 2, 3, 3, 8, 15, 10, 12, 0}, route_pki_position_unit},
-    {kSST_PRD_2, {1, 2, 4, 3, 8, 15, 10, 12, 0}, route_prd_position_unit},
-    {kSST_PRD_2, {1, 2, 4, 3, 8, 15, 10, 13, 0}, route_prd_velocity_unit},
-    // PDF_File
-    {kSST_PRP_2, {1, 2, 6, 5, 10, 0}, route_document_encoding},
-};
-
-// Lengths of the attribute routes' paths (closed paths all).
-const uint32_t kAttributePathLengths = path_lengths(kAttributeRoutes, &AttributeRoute::path);
-
-// Product bits that have attribute routes.
-const int32_t kProductsWithAttributes = [] {
-    int32_t bits = 0;
-    for (const AttributeRoute& r : kAttributeRoutes)
-        bits |= r.product;
-    return bits;
-}();
-
+// Attributes of the element just started that reach the open product's record.
 void route_attributes(xmlTextReaderPtr reader, int open_elements)
 {
-    if ((product & kProductsWithAttributes) == 0 ||
-        !could_show_closed(kAttributePathLengths, open_elements))
+    const ProductDescription* p = open_product;
+    if (p == nullptr || p->attribute_count == 0 ||
+        !could_show_closed(attribute_path_lengths(), open_elements))
         return;
-    for (const AttributeRoute& r : kAttributeRoutes)
-        if (r.product == product && shows(r.path, open_elements))
-            r.route(reader);
+    for (std::size_t i = 0; i < p->attribute_count; ++i) {
+        const AttributeRoute& route = p->attributes[i];
+        if (!shows(route.element, open_elements))
+            continue;
+        std::unique_ptr<AttributeValue> values[kAttributesPerElement];
+        const char* texts[kAttributesPerElement] = {};
+        for (std::size_t a = 0; a < kAttributesPerElement && route.names[a] != nullptr; ++a) {
+            values[a].reset(new AttributeValue(reader, route.names[a]));
+            texts[a] = values[a]->text();
+        }
+        route.put(TAG_flags, texts);
+    }
 }
 
 // Text is routed when it sits inside a record of the open product, deep
@@ -313,10 +125,10 @@ void route_attributes(xmlTextReaderPtr reader, int open_elements)
 // the reader calls white space.
 void route_text(const xmlChar* text, int open_elements)
 {
-    const Product* p = open_product;
-    if (p != nullptr && open_elements >= open_product_text_depth && shows(p->text_path) &&
-        !is_xml_white_space(text))
-        p->route_text(as_text(text));
+    const ProductDescription* p = open_product;
+    if (p != nullptr && open_elements >= p->fewest_open_for_text &&
+        tag_path_shows(TAG_flags, p->record) && !is_xml_white_space(text))
+        p->put_text(TAG_flags, as_text(text));
 }
 
 // ---------------------------------------------------------------------------
@@ -328,7 +140,7 @@ struct OutputNames {
     std::string before_product;
     std::string before_extension;
 
-    std::string file_for(const Product& p) const
+    std::string file_for(const ProductDescription& p) const
     {
         return before_product + p.name + before_extension + p.extension;
     }
@@ -337,25 +149,23 @@ struct OutputNames {
 // ---------------------------------------------------------------------------
 // Product pass
 
-// Products whose section started before in this run: a later section of the
-// same product adds to what was written, it does not empty the file.
-std::vector<bool> section_started;
-
-void start_section(const Product& p, const OutputNames& names)
+void start_section(const ProductDescription& p, const OutputNames& names)
 {
     set_open_product(&p);
     const std::string file = names.file_for(p);
-    const std::size_t index = static_cast<std::size_t>(&p - kProducts.data());
+    std::vector<int32_t>& started = run_state.sections_started;
+    const bool started_before = std::find(started.begin(), started.end(), p.bit) != started.end();
+    OutputFile& stream = stream_of(p);
     bool created = true;
     int error = 0;
-    if (!section_started[index]) {
-        created = p.stream->open(file, "w");
+    if (!started_before) {
+        created = stream.open(file, "w");
         error = errno;
-    } else if (!p.stream->is_open()) {
-        created = p.stream->open(file, "a");
+        started.push_back(p.bit);
+    } else if (!stream.is_open()) {
+        created = stream.open(file, "a");
         error = errno;
     }
-    section_started[index] = true;
     std::printf("     output to: %s\n", file.c_str());
     if (!created)
         report_failure("cannot create %s: %s\n", file.c_str(), std::strerror(error));
@@ -371,11 +181,11 @@ void element_start(xmlTextReaderPtr reader, const xmlChar* name, int depth, bool
         else
             std::puts("MESSAGE: something went wrong -- level > 9 reached!");
 
-        if (TAG_flags[0] == 1 && could_show_closed(kSectionPathLengths, depth + 1)) {
-            for (const Product& p : kProducts) {
-                if (shows(p.section_path, depth + 1)) {
-                    if (product != p.bit)
-                        start_section(p, names);
+        if (could_show_closed(section_path_lengths(), depth + 1)) {
+            for (const ProductDescription* p : kProductDescriptions) {
+                if (shows(p->section, depth + 1)) {
+                    if (run_state.product != p->bit)
+                        start_section(*p, names);
                     break;
                 }
             }
@@ -391,14 +201,14 @@ void element_end(int depth)
     else
         std::puts("MESSAGE: something went wrong - level > 9 reached!");
 
-    const Product* p = open_product;
+    const ProductDescription* p = open_product;
     if (p == nullptr)
         return;
-    if (shows(p->record_path, depth)) {
-        p->writer(*p->stream);
-    } else if (shows(p->section_path, depth)) {
+    if (p->write != nullptr && shows(p->list, depth)) {
+        p->write(stream_of(*p));
+    } else if (shows(p->section, depth)) {
         std::printf("          ... finished writing %s.\n", p->name);
-        p->stream->close();
+        stream_of(*p).close();
         set_open_product(nullptr);
     }
 }
@@ -421,17 +231,13 @@ void walk_xml_file(const std::string& path, Visit visit)
         report_failure("%s : failed to parse\n", path.c_str());
 }
 
-void product_pass(const std::string& input_path, const OutputNames& names)
+void product_pass(const OutputNames& names)
 {
-    section_started.assign(kProducts.size(), false);
-    fewest_open_for_text.clear();
-    for (const Product& p : kProducts)
-        fewest_open_for_text.push_back(PutToStruct_fewest_open_elements(p.bit));
     TAG_flags.fill(0);
     set_open_product(nullptr);
     TagCodeCache codes;
     ReaderNodes nodes;
-    walk_xml_file(input_path, [&names, &codes, &nodes](xmlTextReaderPtr reader) {
+    walk_xml_file(run_state.product_file, [&names, &codes, &nodes](xmlTextReaderPtr reader) {
         const ReaderNode node = nodes.next(reader);
         switch (node.kind) {
         case ReaderNode::kText:
@@ -449,15 +255,17 @@ void product_pass(const std::string& input_path, const OutputNames& names)
             break;
         }
     });
+    set_open_product(nullptr);
 }
 
 // ---------------------------------------------------------------------------
 // Header epoch pass
 
-void header_pass(const std::string& header_path)
+void header_pass()
 {
-    HDR_TAG_flags = 0;
-    walk_xml_file(header_path, [](xmlTextReaderPtr reader) {
+    run_state.HDR_TAG_flags = 0;
+    walk_xml_file(run_state.header_file, [](xmlTextReaderPtr reader) {
+        int32_t& HDR_TAG_flags = run_state.HDR_TAG_flags;
         const xmlChar* node_name = xmlTextReaderConstName(reader);
         const char* name = node_name != nullptr ? as_text(node_name) : "--";
         const int type = xmlTextReaderNodeType(reader);
@@ -467,7 +275,7 @@ void header_pass(const std::string& header_path)
                 HDR_TAG_flags |= HDR_GetNodeTagfromFile(name);
             break;
         case kText:
-            if ((HDR_TAG_flags & 127) == 127) {
+            if ((HDR_TAG_flags & kAllHeaderElements) == kAllHeaderElements) {
                 const xmlChar* value = xmlTextReaderConstValue(reader);
                 HDR_PutToStruct_SST_PRM_2(HDR_TAG_flags, value != nullptr ? as_text(value) : "");
             }
@@ -530,6 +338,7 @@ bool parse_options(int argc, char** argv, Options& options, int& exit_status)
         {"version", no_argument, nullptr, kOptVersion},
         {nullptr, 0, nullptr, 0},
     };
+    optind = 0;  // the option parser starts afresh with every run
     int code;
     while ((code = getopt_long(argc, argv, "i:d:", long_options, nullptr)) != -1) {
         switch (code) {
@@ -560,14 +369,20 @@ bool parse_options(int argc, char** argv, Options& options, int& exit_status)
 // Closes every output file still open, checking that all was written.
 void close_outputs()
 {
-    for (const Product& p : kProducts)
-        p.stream->close();
+    for (const ProductDescription* p : kProductDescriptions)
+        stream_of(*p).close();
 }
+
+// Positions 0-7 of an input name are kept, 8-16 are the product type field,
+// and from 17 up to the first "." comes the tail that is kept.
+constexpr std::size_t kNamePrefixLength = 8;
+constexpr std::size_t kNameTailStart = 17;
 
 }  // namespace
 
-int main(int argc, char** argv)
+int run(int argc, char** argv)
 {
+    reset_run_state();
     Options options;
     int early_status = kExitOk;
     if (!parse_options(argc, argv, options, early_status))
@@ -585,33 +400,34 @@ int main(int argc, char** argv)
                    "SST_PRM.Epoch_Information to 0.0!\n",
                    stderr);
 
-    // Positions 0-7 of the input name are kept, 8-16 are the product type
-    // field, and from 17 up to the first "." comes the tail that is kept.
     const int32_t first_dot = strpos(options.input.c_str(), ".");
-    if (first_dot < 16) {
+    if (first_dot < static_cast<int32_t>(kNameTailStart) - 1) {
         report_failure("cannot derive output file names from %s\n", options.input.c_str());
         return kExitUsage;
     }
-    const std::string name_prefix = options.input.substr(0, 8);
-    const std::string name_tail =
-        options.input.substr(17, static_cast<std::size_t>(first_dot) - 16);
+    const std::string name_prefix = options.input.substr(0, kNamePrefixLength);
+    const std::string name_tail = options.input.substr(
+        kNameTailStart, static_cast<std::size_t>(first_dot) - (kNameTailStart - 1));
     std::printf("output base file name : %s%%s%s%%s\n", name_prefix.c_str(), name_tail.c_str());
     std::printf("working directory     : %s\n", options.directory.c_str());
 
-    initialize_EGG_NOM_2_data();
-    initialize_SST_PCV_2_data();
-    initialize_SST_PKI_2_data();
-    initialize_SST_PRD_2_data();
-    initialize_SST_PRM_2_data();
-    HDR_initialize_SST_PRM_2_data();
-
-    if (!options.header.empty())
-        header_pass(options.directory + options.header);
+    if (!options.header.empty()) {
+        run_state.header_file = options.directory + options.header;
+        header_pass();
+    }
 
     const OutputNames names{options.directory + name_prefix, name_tail};
-    product_pass(options.directory + options.input, names);
+    run_state.product_file = options.directory + options.input;
+    product_pass(names);
     xmlCleanupParser();
     close_outputs();
 
     return failures_reported() > 0 ? kExitFailure : kExitOk;
+}
+
+// Weak, so that a program that brings its own entry (the fuzzing
+// harnesses, whose entry is libFuzzer's) can link the driver and call run().
+__attribute__((weak)) int main(int argc, char** argv)
+{
+    return run(argc, argv);
 }

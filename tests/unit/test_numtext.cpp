@@ -21,7 +21,7 @@
 #include <string>
 #include <vector>
 
-#include "l2xml2ascii.h"
+#include "numtext.h"
 
 namespace {
 

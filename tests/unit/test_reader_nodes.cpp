@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "l2xml2ascii.h"
+#include "driver.h"
 
 namespace {
 

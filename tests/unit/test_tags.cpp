@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "l2xml2ascii.h"
+#include "tags.h"
 
 namespace {
 

@@ -1,0 +1,186 @@
+// The driver's own view of libxml2's streaming reader: the reader as a
+// resource, its nodes as the product pass reads them, attribute values and
+// the cache of element codes.  Only the driver (and the tools that measure
+// or check it) include this header; no other module sees libxml2.
+#ifndef L2_DRIVER_H
+#define L2_DRIVER_H
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include <libxml/parser.h>
+#include <libxml/xmlreader.h>
+
+#include "tags.h"
+
+struct ReaderDeleter {
+    void operator()(xmlTextReader* reader) const { xmlFreeTextReader(reader); }
+};
+using XmlReader = std::unique_ptr<xmlTextReader, ReaderDeleter>;
+
+inline const char* as_text(const xmlChar* text)
+{
+    return reinterpret_cast<const char*>(text);
+}
+
+// The text holds nothing but the XML white space characters (or nothing),
+// which is what makes the reader call a text node white space.
+inline bool is_xml_white_space(const xmlChar* text)
+{
+    constexpr uint64_t kWhite = 1ull << ' ' | 1ull << '\t' | 1ull << '\n' | 1ull << '\r';
+    const unsigned first = text[0];
+    if (first > ' ' || (kWhite >> first & 1) == 0)
+        return first == 0;  // values mostly end the test here
+    // Indentation: glibc's strspn takes it in whole vectors.
+    const char* rest = reinterpret_cast<const char*>(text);
+    return rest[std::strspn(rest, " \t\n\r")] == '\0';
+}
+
+// One node of the streaming reader as the product pass sees it.
+struct ReaderNode {
+    enum Kind { kElementStart, kElementEnd, kText, kOther };
+    Kind kind = kOther;
+    int depth = 0;                        // of the node: elements open around it
+    bool empty = false;                   // an element start written <name/>
+    const xmlChar* name = nullptr;        // of an element start ("prefix:name")
+    const xmlChar* text = nullptr;        // of a text node (may be null)
+};
+
+// Tells the reader's nodes apart the way xmlTextReaderNodeType,
+// xmlTextReaderDepth, xmlTextReaderConstName and xmlTextReaderConstValue do,
+// but mostly from the node itself: those calls are a good part of the cost
+// of a pass.  The reader visits an element at its start and, unless it is
+// written <name/>, again at its end; only the innermost open element can end,
+// so a visit to it is its end, and the depth is the count of open elements.
+// The node type of text would also search xml:space up the tree for every run
+// of white space, only to name two kinds of white space.
+class ReaderNodes {
+public:
+    ReaderNode next(xmlTextReaderPtr reader)
+    {
+        ReaderNode result;
+        const xmlNode* node = xmlTextReaderCurrentNode(reader);
+        if (node == nullptr)
+            return result;
+        if (node->type == XML_TEXT_NODE) {
+            result.kind = ReaderNode::kText;
+            result.depth = static_cast<int>(open_.size());
+            result.text = node->content;
+        } else if (node->type == XML_ELEMENT_NODE) {
+            if (!open_.empty() && open_.back() == node) {
+                open_.pop_back();
+                result.kind = ReaderNode::kElementEnd;
+                result.depth = static_cast<int>(open_.size());
+            } else {
+                result.kind = ReaderNode::kElementStart;
+                result.depth = static_cast<int>(open_.size());
+                result.empty = xmlTextReaderIsEmptyElement(reader) != 0;
+                result.name = node->ns == nullptr || node->ns->prefix == nullptr
+                                  ? node->name
+                                  : xmlTextReaderConstName(reader);
+                if (!result.empty)
+                    open_.push_back(node);
+            }
+        }
+        return result;
+    }
+
+private:
+    std::vector<const xmlNode*> open_;  // open elements, outermost first
+};
+
+// The value of the attribute `name` (a name without prefix) of the reader's
+// element, as xmlTextReaderGetAttribute gives it: read in place where the
+// element holds it as one plain text, the usual case, and asked of the
+// reader (and freed) otherwise, e.g. for references, a DTD's default or an
+// attribute that is not there.
+class AttributeValue {
+public:
+    AttributeValue(xmlTextReaderPtr reader, const char* name)
+    {
+        const xmlNode* node = xmlTextReaderCurrentNode(reader);
+        if (node != nullptr && node->type == XML_ELEMENT_NODE) {
+            for (const xmlAttr* a = node->properties; a != nullptr; a = a->next) {
+                if (a->ns != nullptr || !same_name(a->name, name))
+                    continue;
+                // The first attribute of that name without namespace decides.
+                const xmlNode* text = a->children;
+                if (text != nullptr && text->next == nullptr && text->content != nullptr &&
+                    (text->type == XML_TEXT_NODE || text->type == XML_CDATA_SECTION_NODE)) {
+                    value_ = text->content;
+                    return;
+                }
+                break;
+            }
+        }
+        owned_ = xmlTextReaderGetAttribute(reader, BAD_CAST name);
+        value_ = owned_;
+    }
+    ~AttributeValue() { xmlFree(owned_); }
+    AttributeValue(const AttributeValue&) = delete;
+    AttributeValue& operator=(const AttributeValue&) = delete;
+
+    // Null when the element has no such attribute.
+    const char* text() const { return reinterpret_cast<const char*>(value_); }
+
+private:
+    // Names are short: a loop in place beats a call to strcmp.
+    static bool same_name(const xmlChar* name, const char* wanted)
+    {
+        for (; *wanted != '\0'; ++name, ++wanted)
+            if (*name != static_cast<unsigned char>(*wanted))
+                return false;
+        return *name == 0;
+    }
+
+    const xmlChar* value_ = nullptr;
+    xmlChar* owned_ = nullptr;  // what the reader gave, if it was asked
+};
+
+// Element names come from the reader's dictionary, where one name has one
+// copy for the whole pass.  Their codes are remembered per depth by that
+// copy's address, so that most element starts skip the look-up by text.
+class TagCodeCache {
+public:
+    int32_t code(xmlTextReaderPtr reader, const xmlChar* name, int depth)
+    {
+        Slots& slots = depths_[static_cast<std::size_t>(depth)];
+        std::size_t slot = first_slot(name);
+        for (; slots[slot].name != nullptr; slot = (slot + 1) % kSlots)
+            if (slots[slot].name == name)
+                return slots[slot].code;
+        const int32_t code = GetNodeTagfromName(as_text(name), depth);
+        // Only the dictionary's own copy is remembered (a name held anywhere
+        // else could be freed and its address reused), and a depth keeps a
+        // quarter of its slots free so that every search ends quickly.
+        if (filled_[static_cast<std::size_t>(depth)] < kSlots * 3 / 4 &&
+            xmlTextReaderConstString(reader, name) == name) {
+            slots[slot] = Slot{name, code};
+            ++filled_[static_cast<std::size_t>(depth)];
+        }
+        return code;
+    }
+
+private:
+    struct Slot {
+        const xmlChar* name = nullptr;  // null: free
+        int32_t code = 0;
+    };
+    static constexpr std::size_t kSlots = 64;
+    using Slots = std::array<Slot, kSlots>;
+
+    static std::size_t first_slot(const xmlChar* name)
+    {
+        const auto address = reinterpret_cast<std::uintptr_t>(name);
+        return static_cast<std::size_t>((uint64_t{address} * 0x9E3779B97F4A7C15u) >> 58);  // 6 bits
+    }
+
+    std::array<Slots, kTagDepths> depths_{};
+    std::array<std::size_t, kTagDepths> filled_{};
+};
+
+#endif  // L2_DRIVER_H
