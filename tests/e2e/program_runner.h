@@ -4,8 +4,8 @@
 // Typical use:
 //
 //   const std::string dir = e2e::make_temp_dir();
-//   e2e::write_file(dir + "/in/GO_CONS_SST_PSO_2_x.xml", "<Data_Block/>\n");
-//   e2e::RunResult r = e2e::run_program({"--dir=in/", "-i", "GO_CONS_SST_PSO_2_x.xml"}, dir);
+//   e2e::write_file(dir + "/in/L2SAMPLESST_PSO_2_x.xml", "<Data_Block/>\n");
+//   e2e::RunResult r = e2e::run_program({"--dir=in/", "-i", "L2SAMPLESST_PSO_2_x.xml"}, dir);
 //   EXPECT_EQ(0, r.status);
 //   e2e::remove_tree(dir);
 //

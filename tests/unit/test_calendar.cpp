@@ -102,7 +102,7 @@ TEST(GpsSeconds, JulianDateRoundingShowsThrough) {
 TEST(Strpos, FirstOccurrence) {
     struct Case { const char* str; const char* pattern; int32_t pos; };
     const Case cases[] = {
-        {"GO_CONS_SST_PSO_2__20091101.xml", ".", 27},
+        {"L2SAMPLESST_PSO_2__20091101.xml", ".", 27},
         {"a.b.c", ".", 1},
         {"abcabc", "bc", 1},
         {"abc", "abc", 0},
