@@ -175,9 +175,9 @@ inline Outcome run_driver(const std::vector<std::string>& args, const std::strin
         if ((run_state.*(p->stream)).is_open())
             fail("output file left open after the run:", (run_state.*(p->stream)).path());
     if (outcome.status != kExitOk && outcome.status != kExitFailure &&
-        outcome.status != kExitUsage)
+        outcome.status != kExitNoInput && outcome.status != kExitUsageError)
         fail("unexpected exit status", std::to_string(outcome.status));
-    if (outcome.status != kExitUsage &&
+    if (outcome.status != kExitNoInput && outcome.status != kExitUsageError &&
         (outcome.status == kExitFailure) != (failures_reported() > 0))
         fail("exit status does not follow the failures reported");
 

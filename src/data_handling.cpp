@@ -865,11 +865,9 @@ constexpr std::array<const ProductDescription*, 6> kProductDescriptions = {
     &kSST_PRD_2_description, &kSST_PRM_2_description, &kSST_PRP_2_description,
 };
 
-void reset_run_state()
+void start_input()
 {
     RunState& s = run_state;
-    for (const ProductDescription* p : kProductDescriptions)
-        (s.*(p->stream)).close();
     s.TAG_flags.fill(0);
     s.HDR_TAG_flags = 0;
     s.product = kNoProduct;
@@ -880,8 +878,18 @@ void reset_run_state()
     initialize_SST_PRM_2_data();
     initialize_SST_PRP_2_data();
     HDR_initialize_SST_PRM_2_data();
+}
+
+void reset_run_state()
+{
+    RunState& s = run_state;
+    for (const ProductDescription* p : kProductDescriptions)
+        (s.*(p->stream)).close();
+    start_input();
     s.failures = 0;
     s.product_file.clear();
     s.header_file.clear();
-    s.sections_started.clear();
+    s.product_identity = FileIdentity{};
+    s.header_identity = FileIdentity{};
+    s.outputs_opened.clear();
 }

@@ -34,7 +34,8 @@ enum ProductBit : int32_t {
 enum ExitStatus : int {
     kExitOk = 0,          // the run reported no failure
     kExitFailure = 1,     // at least one failure was reported on the way
-    kExitUsage = -1,      // no input file name, or no output names derivable
+    kExitUsageError = 2,  // the command line is wrong: nothing was touched
+    kExitNoInput = -1,    // no input file name at all (255 to the shell)
 };
 
 // Prints "TAIHEN: " and the formatted text on standard error and counts the
@@ -197,6 +198,14 @@ struct HDR_SST_PRM_2_record {
 // The run's state
 // ---------------------------------------------------------------------------
 
+// Which file a path named when it was looked at (links followed), if it
+// existed then.
+struct FileIdentity {
+    bool known = false;
+    uint64_t device = 0;
+    uint64_t inode = 0;
+};
+
 // Everything one run of the program reads and changes, in one place;
 // reset_run_state() sets it back, and a run starts with that.
 struct RunState {
@@ -223,20 +232,26 @@ struct RunState {
     OutputFile fid_sst_prp;  // SST_PRP_2 document file
 
     int failures = 0;         // failures reported; any decides exit status 1
-    std::string product_file; // the product file as opened
+    std::string product_file; // the product file being read, as opened
     std::string header_file;  // the header file as opened, or empty
-    // Products whose section started before in this run: a later section
-    // of the same product adds to what was written, it does not empty the file.
-    std::vector<int32_t> sections_started;
+    FileIdentity product_identity;  // the product file: no output may be it
+    FileIdentity header_identity;   // the header file: no output may be it
+    // Output files opened so far in this run: a later section of the same
+    // product, or another input's, adds to what was written there.
+    std::vector<std::string> outputs_opened;
 };
 
 // The one run's state.
 extern RunState run_state;
 
 // Closes every output stream and sets everything back to the start of a run:
-// records to their fill values (in the order initialize_EGG_NOM_2_data,
-// ..._SST_PRM_2_data, HDR_initialize_SST_PRM_2_data), no failure, no names.
+// start_input(), no failure, no names, no output opened.
 void reset_run_state();
+
+// What every input file starts from: an empty tag path, no product open,
+// records at their fill values (in the order initialize_EGG_NOM_2_data, ...,
+// initialize_SST_PRM_2_data, HDR_initialize_SST_PRM_2_data).
+void start_input();
 
 // ---------------------------------------------------------------------------
 // Product descriptions (data_handling)

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <getopt.h>
 #include <string>
+#include <sys/stat.h>
 #include <vector>
 
 #ifndef L2_VERSION
@@ -149,26 +150,57 @@ struct OutputNames {
 // ---------------------------------------------------------------------------
 // Product pass
 
+FileIdentity identity_of(const std::string& path)
+{
+    struct stat st;
+    if (stat(path.c_str(), &st) != 0)
+        return FileIdentity{};
+    return FileIdentity{true, static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
+}
+
+bool same_file(const FileIdentity& a, const FileIdentity& b)
+{
+    return a.known && b.known && a.device == b.device && a.inode == b.inode;
+}
+
+// Opens the output file of a section; false when it cannot be had.  A file
+// this run has opened before is added to, any other is created anew; a file
+// that is the product or the header file being read is never touched.
+bool open_output(OutputFile& stream, const std::string& file)
+{
+    const FileIdentity existing = identity_of(file);
+    const char* input_kind = same_file(existing, run_state.product_identity) ? "product"
+                             : same_file(existing, run_state.header_identity) ? "header"
+                                                                              : nullptr;
+    if (input_kind != nullptr) {
+        stream.close();
+        report_failure("cannot create %s: it is the %s file\n", file.c_str(), input_kind);
+        return false;
+    }
+    std::vector<std::string>& opened = run_state.outputs_opened;
+    const bool opened_before = std::find(opened.begin(), opened.end(), file) != opened.end();
+    if (!stream.open(file, opened_before ? "a" : "w")) {
+        report_failure("cannot create %s: %s\n", file.c_str(), std::strerror(errno));
+        return false;
+    }
+    if (!opened_before)
+        opened.push_back(file);
+    return true;
+}
+
+// Sections started in the product pass of the current input.
+int sections_started = 0;
+
 void start_section(const ProductDescription& p, const OutputNames& names)
 {
     set_open_product(&p);
+    ++sections_started;
     const std::string file = names.file_for(p);
-    std::vector<int32_t>& started = run_state.sections_started;
-    const bool started_before = std::find(started.begin(), started.end(), p.bit) != started.end();
-    OutputFile& stream = stream_of(p);
-    bool created = true;
-    int error = 0;
-    if (!started_before) {
-        created = stream.open(file, "w");
-        error = errno;
-        started.push_back(p.bit);
-    } else if (!stream.is_open()) {
-        created = stream.open(file, "a");
-        error = errno;
-    }
     std::printf("     output to: %s\n", file.c_str());
-    if (!created)
-        report_failure("cannot create %s: %s\n", file.c_str(), std::strerror(error));
+    // A section that starts again while its file is open goes on writing it.
+    OutputFile& stream = stream_of(p);
+    if (!stream.is_open() || stream.path() != file)
+        open_output(stream, file);
 }
 
 void element_start(xmlTextReaderPtr reader, const xmlChar* name, int depth, bool empty,
@@ -214,30 +246,36 @@ void element_end(int depth)
 }
 
 // Reads the XML file at `path` node by node, calling `visit` with the reader
-// on every node, and reports a file that cannot be opened or read to its end.
+// on every node, and reports a file that cannot be opened or read to its
+// end.  True when it was read to its end.
 template <typename Visit>
-void walk_xml_file(const std::string& path, Visit visit)
+bool walk_xml_file(const std::string& path, Visit visit)
 {
     XmlReader reader(xmlReaderForFile(path.c_str(), nullptr, 0));
     if (!reader) {
         report_failure("Unable to open %s\n", path.c_str());
-        return;
+        return false;
     }
     int result;
     while ((result = xmlTextReaderRead(reader.get())) == 1)
         visit(reader.get());
     reader.reset();
-    if (result != 0)
+    if (result != 0) {
         report_failure("%s : failed to parse\n", path.c_str());
+        return false;
+    }
+    return true;
 }
 
 void product_pass(const OutputNames& names)
 {
     TAG_flags.fill(0);
     set_open_product(nullptr);
+    sections_started = 0;
+    run_state.product_identity = identity_of(run_state.product_file);
     TagCodeCache codes;
     ReaderNodes nodes;
-    walk_xml_file(run_state.product_file, [&names, &codes, &nodes](xmlTextReaderPtr reader) {
+    const bool read = walk_xml_file(run_state.product_file, [&names, &codes, &nodes](xmlTextReaderPtr reader) {
         const ReaderNode node = nodes.next(reader);
         switch (node.kind) {
         case ReaderNode::kText:
@@ -256,6 +294,8 @@ void product_pass(const OutputNames& names)
         }
     });
     set_open_product(nullptr);
+    if (read && sections_started == 0)
+        report_failure("no product section in %s\n", run_state.product_file.c_str());
 }
 
 // ---------------------------------------------------------------------------
@@ -297,53 +337,68 @@ void header_pass()
 // Command line
 
 struct Options {
-    std::string input;      // --if, -i
-    std::string header;     // --hdr
-    std::string directory;  // --dir, -d
+    std::vector<std::string> inputs;  // --if, -i, then the other arguments
+    std::string header;               // --hdr
+    std::string directory;            // --dir, -d
+    std::string output_directory;     // --out-dir
 };
 
-enum OptionCode { kOptHelp = 256, kOptVersion };
+enum OptionCode { kOptHelp = 256, kOptVersion, kOptOutDir };
 
 void print_usage()
 {
     std::printf(
-        "Usage: l2xml2ascii --if FILE [--hdr FILE] [--dir DIR/]\n"
-        "Converts a Level-2 product XML file into one ASCII table per product section\n"
+        "Usage: l2xml2ascii [--hdr FILE] [--dir DIR/] [--out-dir DIR] [--if] FILE [FILE...]\n"
+        "Converts Level-2 product XML files into one ASCII table per product section\n"
         "(EGG_NOM_2, SST_PCV_2, SST_PKI_2, SST_PRD_2, SST_PRM_2) and writes the\n"
-        "documents of an SST_PRP_2 section into one file.\n"
+        "documents of an SST_PRP_2 section into one file.  Several files are converted\n"
+        "one after the other, as by one run each.\n"
         "\n"
-        "  -i, --if FILE    product file to convert (required)\n"
-        "      --hdr FILE   header file holding the epoch reference of rotation times\n"
-        "  -d, --dir DIR/   working directory of the input, header and output files;\n"
-        "                   put straight in front of every name, so end it with '/'\n"
-        "      --help       show this help and exit\n"
-        "      --version    show the version and exit\n"
+        "  -i, --if FILE      product file to convert (first of the files)\n"
+        "      --hdr FILE     header file holding the epoch reference of rotation times\n"
+        "  -d, --dir DIR/     working directory of the input, header and output files;\n"
+        "                     put straight in front of every relative name, so end it\n"
+        "                     with '/'\n"
+        "      --out-dir DIR  write every output file into DIR instead\n"
+        "      --help         show this help and exit\n"
+        "      --version      show the version and exit\n"
         "\n"
-        "Output names: the input name with its product type field (characters 9 to 17)\n"
-        "replaced by the product name, and everything from its first '.' on by\n"
-        "'.ascii' or '.pdf'.\n"
-        "Exit status: 0 when all went well, 1 when a failure was reported,\n"
-        "255 when no input file name was given or no output name can be derived.\n");
+        "Output names: the file's own name (after its last '/') with its product type\n"
+        "field (characters 9 to 17) replaced by the product name, and everything from\n"
+        "its first '.' on by '.ascii' or '.pdf'; the outputs lie beside the input,\n"
+        "or in the --out-dir folder.  An output is never written over the product or\n"
+        "header file being read.\n"
+        "Exit status: 0 when all went well, 1 when a failure was reported for any\n"
+        "file, 2 for a wrong command line, 255 when no input file name was given.\n");
 }
 
-// Parses the command line; returns false when the program is to end at once
-// with `exit_status` (help and version).
-bool parse_options(int argc, char** argv, Options& options, int& exit_status)
+// What parse_options found.
+enum class Parsed { kRun, kDone, kWrong };
+
+// Parses the command line into `options`; kDone after help and version,
+// kWrong after the option parser has said what is wrong.
+Parsed parse_options(int argc, char** argv, Options& options)
 {
+    // "h" and "hd" name --hdr exactly, as they did before --help came: an
+    // exact name wins over the prefixes of "help" and "hdr".
     static const struct option long_options[] = {
         {"if", required_argument, nullptr, 'i'},
         {"hdr", required_argument, nullptr, 'H'},
+        {"h", required_argument, nullptr, 'H'},
+        {"hd", required_argument, nullptr, 'H'},
         {"dir", required_argument, nullptr, 'd'},
+        {"out-dir", required_argument, nullptr, kOptOutDir},
         {"help", no_argument, nullptr, kOptHelp},
         {"version", no_argument, nullptr, kOptVersion},
         {nullptr, 0, nullptr, 0},
     };
     optind = 0;  // the option parser starts afresh with every run
+    std::string input;
     int code;
     while ((code = getopt_long(argc, argv, "i:d:", long_options, nullptr)) != -1) {
         switch (code) {
         case 'i':
-            options.input = optarg;
+            input = optarg;
             break;
         case 'H':
             options.header = optarg;
@@ -351,19 +406,26 @@ bool parse_options(int argc, char** argv, Options& options, int& exit_status)
         case 'd':
             options.directory = optarg;
             break;
+        case kOptOutDir:
+            options.output_directory = optarg;
+            break;
         case kOptHelp:
             print_usage();
-            exit_status = kExitOk;
-            return false;
+            return Parsed::kDone;
         case kOptVersion:
             std::printf("l2xml2ascii %s\n", L2_VERSION);
-            exit_status = kExitOk;
-            return false;
-        default:  // the option parser has said what is wrong; go on
-            break;
+            return Parsed::kDone;
+        default:  // the option parser has said what is wrong
+            return Parsed::kWrong;
         }
     }
-    return true;
+    // An empty name counts as none.
+    if (!input.empty())
+        options.inputs.push_back(input);
+    for (int i = optind; i < argc; ++i)
+        if (argv[i][0] != '\0')
+            options.inputs.push_back(argv[i]);
+    return Parsed::kRun;
 }
 
 // Closes every output file still open, checking that all was written.
@@ -373,26 +435,22 @@ void close_outputs()
         stream_of(*p).close();
 }
 
-// Positions 0-7 of an input name are kept, 8-16 are the product type field,
-// and from 17 up to the first "." comes the tail that is kept.
+// Positions 0-7 of a file's own name are kept, 8-16 are the product type
+// field, and from 17 up to the first "." comes the tail that is kept.
 constexpr std::size_t kNamePrefixLength = 8;
 constexpr std::size_t kNameTailStart = 17;
 
-}  // namespace
-
-int run(int argc, char** argv)
+// `name` as it is opened: the working directory in front of a relative name.
+std::string in_directory(const std::string& directory, const std::string& name)
 {
-    reset_run_state();
-    Options options;
-    int early_status = kExitOk;
-    if (!parse_options(argc, argv, options, early_status))
-        return early_status;
+    return !name.empty() && name[0] == '/' ? name : directory + name;
+}
 
-    if (options.input.empty()) {
-        report_failure("please specify input filename!\n");
-        return kExitUsage;
-    }
-    std::printf("in_filname            : %s\n", options.input.c_str());
+// Converts one input file: the report lines, the header pass and the
+// product pass, as one run of its own.
+void convert(const std::string& input, const Options& options)
+{
+    std::printf("in_filname            : %s\n", input.c_str());
     if (!options.header.empty())
         std::printf("header_filname        : %s\n", options.header.c_str());
     else
@@ -400,28 +458,68 @@ int run(int argc, char** argv)
                    "SST_PRM.Epoch_Information to 0.0!\n",
                    stderr);
 
-    const int32_t first_dot = strpos(options.input.c_str(), ".");
+    // The naming positions count in the file's own name; the folder part
+    // (through the last "/") stays in front of the outputs.
+    const std::size_t slash = input.rfind('/');
+    const std::size_t own_start = slash == std::string::npos ? 0 : slash + 1;
+    const std::string folder = input.substr(0, own_start);
+    const std::string own_name = input.substr(own_start);
+    const int32_t first_dot = strpos(own_name.c_str(), ".");
     if (first_dot < static_cast<int32_t>(kNameTailStart) - 1) {
-        report_failure("cannot derive output file names from %s\n", options.input.c_str());
-        return kExitUsage;
+        report_failure("cannot derive output file names from %s\n", input.c_str());
+        return;
     }
-    const std::string name_prefix = options.input.substr(0, kNamePrefixLength);
-    const std::string name_tail = options.input.substr(
+    const std::string name_prefix = own_name.substr(0, kNamePrefixLength);
+    const std::string name_tail = own_name.substr(
         kNameTailStart, static_cast<std::size_t>(first_dot) - (kNameTailStart - 1));
     std::printf("output base file name : %s%%s%s%%s\n", name_prefix.c_str(), name_tail.c_str());
     std::printf("working directory     : %s\n", options.directory.c_str());
 
+    start_input();
+    run_state.header_file.clear();
+    run_state.header_identity = FileIdentity{};
     if (!options.header.empty()) {
-        run_state.header_file = options.directory + options.header;
+        run_state.header_file = in_directory(options.directory, options.header);
+        run_state.header_identity = identity_of(run_state.header_file);
         header_pass();
     }
 
-    const OutputNames names{options.directory + name_prefix, name_tail};
-    run_state.product_file = options.directory + options.input;
+    std::string output_folder;
+    if (!options.output_directory.empty()) {
+        output_folder = options.output_directory;
+        if (output_folder.back() != '/')
+            output_folder += '/';
+    } else {
+        output_folder = in_directory(options.directory, folder);
+    }
+    const OutputNames names{output_folder + name_prefix, name_tail};
+    run_state.product_file = in_directory(options.directory, input);
     product_pass(names);
-    xmlCleanupParser();
     close_outputs();
+}
 
+}  // namespace
+
+int run(int argc, char** argv)
+{
+    reset_run_state();
+    Options options;
+    switch (parse_options(argc, argv, options)) {
+    case Parsed::kRun:
+        break;
+    case Parsed::kDone:
+        return kExitOk;
+    case Parsed::kWrong:
+        std::fputs("Try 'l2xml2ascii --help' for more information.\n", stderr);
+        return kExitUsageError;
+    }
+    if (options.inputs.empty()) {
+        report_failure("please specify input filename!\n");
+        return kExitNoInput;
+    }
+    for (const std::string& input : options.inputs)
+        convert(input, options);
+    xmlCleanupParser();
     return failures_reported() > 0 ? kExitFailure : kExitOk;
 }
 

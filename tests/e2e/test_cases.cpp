@@ -9,7 +9,8 @@
 // error, so that a run with an absolute --dir can be checked as well.
 //
 // A case file that does not parse registers one failing test,
-// "e2e_cases.FILE_STEM/parse-error", that names the file, line and reason.
+// "e2e_cases.FILE_STEM/parse_error" (no "-": a test filter reads it as
+// "but not"), that names the file, line and reason.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -145,8 +146,8 @@ public:
         } else if (kind == "status") {
             arity(0, 0);
             once("status");
-            if (lines.size() != 1 || (lines[0] != "0" && lines[0] != "1" && lines[0] != "255"))
-                throw ParseError("status must be one line: 0, 1 or 255");
+            if (lines.size() != 1 || (lines[0] != "0" && lines[0] != "1" && lines[0] != "2" && lines[0] != "255"))
+                throw ParseError("status must be one line: 0, 1, 2 or 255");
             c_.status = std::stoi(lines[0]);
         } else if (kind == "output") {
             arity(1, 2);
@@ -349,7 +350,7 @@ void register_one_file(const fs::path& path) {
         cases = parse_case_file(file, path.filename().string());
     } catch (const std::exception& e) {
         const std::string message = e.what();
-        ::testing::RegisterTest(kSuite, (stem + "/parse-error").c_str(), nullptr, nullptr,
+        ::testing::RegisterTest(kSuite, (stem + "/parse_error").c_str(), nullptr, nullptr,
                                 file.c_str(), 1,
                                 [message]() -> ::testing::Test* {
                                     return new ParseErrorTest(message);
