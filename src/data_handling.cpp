@@ -808,10 +808,10 @@ void OutputToFile_SST_PRP_2_Document(OutputFile& out, const char* text)
     if (GetFromStruct_SST_PRP_2_Encoding() == 1) {
         // Decoded a piece at a time, whatever the document's size.  Only the
         // document's own bytes go out: not the zero bytes that stand for the
-        // pad characters of the last complete group, so the last four bytes
-        // decoded wait until the text has ended.
+        // pad characters of the last complete group, so the last three bytes
+        // decoded (that group's) wait until the text has ended.
         constexpr std::size_t kPiece = std::size_t{1} << 16;  // characters
-        constexpr std::size_t kHeld = 4;                      // at most four "="
+        constexpr std::size_t kHeld = 3;                      // one group's bytes
         const std::size_t piece = std::min(length, kPiece);
         std::unique_ptr<unsigned char[]> buffer(new unsigned char[kHeld + 3 * (piece / 4 + 1)]);
         Base64Decoder decoder;
@@ -823,7 +823,10 @@ void OutputToFile_SST_PRP_2_Document(OutputFile& out, const char* text)
             out.write(buffer.get(), total - held);
             std::memmove(buffer.get(), buffer.get() + total - held, held);
         }
-        const std::size_t pads = static_cast<std::size_t>(decoder.last_group_pads());
+        // A group of four "=" (or "x===") still yields only its own three
+        // bytes; nothing before it is a pad.
+        const std::size_t pads =
+            std::min(static_cast<std::size_t>(decoder.last_group_pads()), kHeld);
         if (held > pads)
             out.write(buffer.get(), held - pads);
     } else {

@@ -104,10 +104,17 @@ int32_t strpos(const char* str, const char* pattern)
     return found == nullptr ? -1 : static_cast<int32_t>(found - str);
 }
 
-// Julian Day after Meeus, Gregorian correction applied to every date.  The
-// order of the operations is part of the result: keep it.
-double greg2jul(double year, double month, double day, double hour, double minute,
-                double second)
+namespace {
+
+// The whole-day terms of the Meeus Julian Day of a calendar date: E, G and
+// the Gregorian correction B, each a whole number held as a double.
+struct MeeusTerms {
+    double e;
+    double g;
+    double b;
+};
+
+MeeusTerms meeus_terms(double year, double month)
 {
     double y = year;
     double m = month;
@@ -116,17 +123,44 @@ double greg2jul(double year, double month, double day, double hour, double minut
         m = month + 12;
     }
     const double a = std::floor(y / 100);
-    const double b = 2 - a + std::floor(a * 0.25);
-    const double e = std::floor(365.25 * (y + 4716));
-    const double g = std::floor(30.6001 * (m + 1));
-    const double f = hour / 24 + minute / 1440 + second / 86400;
-    return (e + g + day) + f + b - 1524.5;
+    MeeusTerms t;
+    t.b = 2 - a + std::floor(a * 0.25);
+    t.e = std::floor(365.25 * (y + 4716));
+    t.g = std::floor(30.6001 * (m + 1));
+    return t;
 }
 
+// Julian date of 00:00 of a calendar day, without any time of day.  For
+// whole-numbered date fields every term is a whole or half number, so it is
+// exact for any year up to some millions.
+double julian_midnight(double year, double month, double day)
+{
+    const MeeusTerms t = meeus_terms(year, month);
+    return ((t.e + t.g + day) + t.b) - 1524.5;
+}
+
+}  // namespace
+
+// Julian Day after Meeus, Gregorian correction applied to every date.  The
+// order of the operations is part of the result: keep it.
+double greg2jul(double year, double month, double day, double hour, double minute,
+                double second)
+{
+    const MeeusTerms t = meeus_terms(year, month);
+    const double f = hour / 24 + minute / 1440 + second / 86400;
+    return (t.e + t.g + day) + f + t.b - 1524.5;
+}
+
+// The days and the time of day meet in seconds, never as a day fraction: a
+// Julian date near 2.4e6 days keeps only some tens of microseconds, so going
+// through one would move whole-second epochs off the whole second.  Whole
+// days times 86400 and whole-second times of day are exact, so only a
+// fractional second is ever rounded: once into the time of day and once into
+// the sum.
 double gps_seconds(double year, double month, double day, double hour, double minute,
                    double second)
 {
-    const double j = greg2jul(year, month, day, hour, minute, second);
-    const double j0 = greg2jul(1980, 1, 6, 0, 0, 0);
-    return (j - j0) * 24 * 3600;
+    const double days = julian_midnight(year, month, day) - julian_midnight(1980, 1, 6);
+    const double time_of_day = (hour * 3600 + minute * 60) + second;
+    return days * 86400 + time_of_day;
 }

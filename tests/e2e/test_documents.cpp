@@ -179,6 +179,40 @@ TEST_F(DocumentTest, PadCharactersAreTrimmedExactly)
     }
 }
 
+TEST_F(DocumentTest, PadsAreTakenOnlyFromTheLastGroup)
+{
+    // Whatever the last complete group holds, at most its own three bytes are
+    // pad; "=" elsewhere stands for zero bits that stay, and characters after
+    // the last complete group yield nothing.
+    const std::string pdf = sample_pdf();
+    std::string long_doc;  // 65,536 characters of base64, no pad
+    while (long_doc.size() < 49152) long_doc += pdf;
+    long_doc.resize(49152);
+    const std::string whole_groups = pdf.substr(0, pdf.size() / 3 * 3);
+    const std::pair<std::string, std::string> cases[] = {
+        {"QUJD====", "ABC"},
+        {"QUJDx===", "ABC"},
+        {"QUJD\n==\r\n==\n", "ABC"},
+        {"QUJD====QQ", "ABC"},
+        {"====", ""},
+        {"QUJD====QUJD", std::string("ABC\0\0\0ABC", 9)},
+        {"QUJDQQ==", "ABCA"},
+        {"QUJDQUI=", "ABCAB"},
+        {"QUJDQUJD", "ABCABC"},
+        {e2e::base64(whole_groups) + "====", whole_groups},
+        {e2e::base64(long_doc) + "====", long_doc},
+        {e2e::base64(long_doc) + "\nQQ==", long_doc + "A"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.first.size() < 20 ? c.first : std::to_string(c.first.size()) + " characters");
+        TearDown();
+        SetUp();
+        const e2e::RunResult r = convert(product({section({{"Base64", c.first}})}));
+        EXPECT_EQ(0, r.status) << r.err;
+        EXPECT_TRUE(output() == c.second) << output().size() << " bytes";
+    }
+}
+
 TEST_F(DocumentTest, OnlyExactBase64IsDecoded)
 {
     const std::string raw = "\nJVBERi0x\n";

@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <iomanip>
+#include <vector>
 
 #include "l2xml2ascii.h"
 
@@ -71,6 +73,16 @@ TEST(Greg2Jul, MidnightEndsInHalfAndTimeOfDayAdds) {
     EXPECT_EQ(greg2jul(2000, 3.99999, 1, 0, 0, 0), greg2jul(2000, 4, 1, 0, 0, 0));
 }
 
+// The time of day goes into a Julian date as a day fraction, added before
+// the Gregorian correction.  Written out for 2009-11-01 01:00:00 in doubles.
+TEST(Greg2Jul, TimeOfDayIsADayFractionAddedInOrder) {
+    const double E = 2456306.0;  // floor(365.25 * (2009 + 4716)) = floor(2456306.25)
+    const double G = 367.0;      // floor(30.6001 * (11 + 1)) = floor(367.2012)
+    const double B = -13.0;      // A = 20: 2 - 20 + floor(5.0)
+    const double F = 1.0 / 24.0 + 0.0 / 1440.0 + 0.0 / 86400.0;
+    EXPECT_EQ(greg2jul(2009, 11, 1, 1, 0, 0), (((E + G) + 1.0) + F) + B - 1524.5);
+}
+
 TEST(GpsSeconds, AroundTheEpoch) {
     EXPECT_EQ(gps_seconds(1980, 1, 6, 0, 0, 0), 0.0);
     EXPECT_EQ(gps_seconds(1980, 1, 7, 0, 0, 0), 86400.0);
@@ -80,23 +92,86 @@ TEST(GpsSeconds, AroundTheEpoch) {
     EXPECT_EQ(gps_seconds(2000, 1, 1, 12, 0, 0), (2451545.0 - 2444244.5) * 24 * 3600);
 }
 
-// A whole-second time of day is not a whole number of GPS seconds: the Julian
-// date is rounded to a double first.  The arithmetic below is the conversion
-// written out for 2009-11-01 01:00:00 in doubles.
-TEST(GpsSeconds, JulianDateRoundingShowsThrough) {
-    const double E = 2456306.0;  // floor(365.25 * (2009 + 4716)) = floor(2456306.25)
-    const double G = 367.0;      // floor(30.6001 * (11 + 1)) = floor(367.2012)
-    const double B = -13.0;      // A = 20: 2 - 20 + floor(5.0)
-    const double F = 1.0 / 24.0 + 0.0 / 1440.0 + 0.0 / 86400.0;
-    const double J = (((E + G) + 1.0) + F) + B - 1524.5;
-    const double J0 = 2444244.5;
-    const double expected = (J - J0) * 24.0 * 3600.0;
+// Every day of the proleptic Gregorian calendar from -400 to 2400, counted
+// with its own month lengths and leap rule: midnight is the day count times
+// 86400 exactly, and the last second of a day is exactly one second before the
+// next midnight, across every month end, year end and leap day.
+TEST(GpsSeconds, EveryMidnightIsAWholeDayCount) {
+    struct Date { int y, m, d; };
+    std::vector<Date> dates;
+    for (int y = -400; y <= 2400; ++y) {
+        const bool leap = (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
+        const int lengths[] = {31, leap ? 29 : 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+        for (int m = 1; m <= 12; ++m)
+            for (int d = 1; d <= lengths[m - 1]; ++d)
+                dates.push_back({y, m, d});
+    }
+    std::size_t epoch = 0;
+    while (!(dates[epoch].y == 1980 && dates[epoch].m == 1 && dates[epoch].d == 6))
+        ++epoch;
+    double before = 0;
+    for (std::size_t i = 0; i < dates.size(); ++i) {
+        const Date& t = dates[i];
+        const double midnight = gps_seconds(t.y, t.m, t.d, 0, 0, 0);
+        const double expected = (static_cast<double>(i) - static_cast<double>(epoch)) * 86400;
+        if (midnight != expected || (i > 0 && midnight - before != 1.0)) {
+            ADD_FAILURE() << t.y << '-' << t.m << '-' << t.d << ": " << std::fixed << midnight
+                          << ", expected " << expected << ", one second before " << before;
+            break;
+        }
+        before = gps_seconds(t.y, t.m, t.d, 23, 59, 59);
+    }
+}
 
-    EXPECT_EQ(greg2jul(2009, 11, 1, 1, 0, 0), J);
-    EXPECT_EQ(gps_seconds(2009, 11, 1, 1, 0, 0), expected);
-    EXPECT_NE(expected, 941072400.0);
-    EXPECT_LT(expected, 941072400.0);
-    EXPECT_GT(expected, 941072400.0 - 1e-4);
+// All 86,400 whole seconds of days at the boundaries of the calendar and of
+// the GPS epoch are whole numbers, each exactly one after the one before.
+TEST(GpsSeconds, WholeSecondsOfADayStepByExactlyOne) {
+    struct Day { double y, m, d; };
+    const Day days[] = {
+        {2009, 11, 1}, {2011, 12, 31}, {2012, 2, 29}, {2100, 2, 28}, {1980, 1, 6},
+        {1980, 1, 5},  {1960, 2, 29},  {1, 1, 1},     {2400, 12, 31},
+    };
+    for (const Day& day : days) {
+        const double midnight = gps_seconds(day.y, day.m, day.d, 0, 0, 0);
+        ASSERT_EQ(midnight, std::floor(midnight)) << day.y << '-' << day.m << '-' << day.d;
+        int wrong = 0;
+        for (int s = 0; s < 86400 && wrong < 3; ++s) {
+            const double got = gps_seconds(day.y, day.m, day.d, s / 3600, s / 60 % 60, s % 60);
+            if (got != midnight + s) {
+                ++wrong;
+                ADD_FAILURE() << day.y << '-' << day.m << '-' << day.d << " + " << s
+                              << " s: " << std::fixed << std::setprecision(9) << got;
+            }
+        }
+    }
+}
+
+// A fractional second keeps its double: the result is the double nearest the
+// true epoch, worked out with exact rational arithmetic from the parsed
+// second (an odd number of 2^-20 near 10^9 s, of 2^-32 near 4e5 s).
+TEST(GpsSeconds, FractionalSecondsAreTheNearestDouble) {
+    EXPECT_EQ(gps_seconds(2009, 11, 1, 23, 59, 59.999999), 986872754995199.0 / 1048576);
+    EXPECT_EQ(gps_seconds(2009, 11, 1, 0, 0, 0.000001), 986782158028801.0 / 1048576);
+    EXPECT_EQ(gps_seconds(1979, 12, 31, 23, 59, 59.999999), -1855425871876295.0 / 4294967296.0);
+    EXPECT_EQ(gps_seconds(2010, 1, 1, 0, 0, 0.5), 946339200.5);
+    EXPECT_EQ(gps_seconds(1900, 3, 1, 12, 0, 0.25), -2519812799.75);
+    // The second before midnight stays before it.
+    EXPECT_LT(gps_seconds(2009, 11, 1, 23, 59, 59.999999), gps_seconds(2009, 11, 2, 0, 0, 0));
+}
+
+TEST(GpsSeconds, EpochsBeforeTheGpsEpochAreNegativeAndWhole) {
+    EXPECT_EQ(gps_seconds(1970, 1, 1, 0, 0, 0), -315964800.0);
+    EXPECT_EQ(gps_seconds(1979, 12, 31, 23, 59, 30), -432030.0);
+    EXPECT_EQ(gps_seconds(1980, 1, 5, 23, 59, 59), -1.0);
+    EXPECT_EQ(gps_seconds(1582, 10, 4, 12, 30, 1), -12536162999.0);  // proleptic
+}
+
+TEST(GpsSeconds, AnyMissingFieldGivesNan) {
+    for (int field = 0; field < 6; ++field) {
+        double v[] = {2009, 11, 1, 1, 0, 0};
+        v[field] = std::nan("");
+        EXPECT_TRUE(std::isnan(gps_seconds(v[0], v[1], v[2], v[3], v[4], v[5]))) << field;
+    }
 }
 
 TEST(Strpos, FirstOccurrence) {
