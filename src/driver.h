@@ -100,8 +100,11 @@ private:
 // attribute that is not there.
 class AttributeValue {
 public:
+    // A null name gives a null value.
     AttributeValue(xmlTextReaderPtr reader, const char* name)
     {
+        if (name == nullptr)
+            return;
         const xmlNode* node = xmlTextReaderCurrentNode(reader);
         if (node != nullptr && node->type == XML_ELEMENT_NODE) {
             for (const xmlAttr* a = node->properties; a != nullptr; a = a->next) {

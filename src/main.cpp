@@ -28,7 +28,8 @@ constexpr int kSignificantWhitespace = XML_READER_TYPE_SIGNIFICANT_WHITESPACE;
 constexpr int kElementEnd = XML_READER_TYPE_END_ELEMENT;
 
 // Attributes read from one element at most (see AttributeRoute).
-constexpr std::size_t kAttributesPerElement = 2;
+constexpr std::size_t kAttributesPerElement = sizeof AttributeRoute::names / sizeof(const char*);
+static_assert(kAttributesPerElement == 2, "route_attributes reads two");
 
 // ---------------------------------------------------------------------------
 // Tag paths
@@ -111,12 +112,9 @@ void route_attributes(xmlTextReaderPtr reader, int open_elements)
         const AttributeRoute& route = p->attributes[i];
         if (!shows(route.element, open_elements))
             continue;
-        std::unique_ptr<AttributeValue> values[kAttributesPerElement];
-        const char* texts[kAttributesPerElement] = {};
-        for (std::size_t a = 0; a < kAttributesPerElement && route.names[a] != nullptr; ++a) {
-            values[a].reset(new AttributeValue(reader, route.names[a]));
-            texts[a] = values[a]->text();
-        }
+        const AttributeValue first(reader, route.names[0]);
+        const AttributeValue second(reader, route.names[1]);
+        const char* texts[kAttributesPerElement] = {first.text(), second.text()};
         route.put(TAG_flags, texts);
     }
 }

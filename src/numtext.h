@@ -32,8 +32,7 @@ char* format_d(char* out, int v, int width);
 
 // Most characters each appender writes: sign, one digit, point, digits and an
 // exponent of up to three digits for "e"; sign, up to 309 integer digits,
-// point and digits for "f"; sign and ten digits for "d", and the eight bytes
-// the one-word path of "d" stores.
+// point and digits for "f"; sign and ten digits for "d".
 constexpr int format_e_max_length(int width, int precision)
 {
     return width > precision + 8 ? width : precision + 8;
