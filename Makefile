@@ -5,7 +5,7 @@ JOBS         ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_FLAGS  ?=
 DEMO_DIR     ?= demo-output
 
-.PHONY: all deps build demo check test test-asan bench plots clean
+.PHONY: all deps build demo check test test-asan test-newest-libxml2 bench plots clean
 
 all: build
 
@@ -31,7 +31,16 @@ test-asan: deps
 	cd $(ASAN_BUILD) && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
 	    UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 ctest --output-on-failure -j $(JOBS)
 
-check: test test-asan fuzz-check memcheck
+# The whole suite again against the newest libxml2 release, built from
+# Debian's libxml2-source package into $(NEWEST_LIBXML2) (once; later runs
+# reuse it) and loaded through the binaries' run path.
+NEWEST_LIBXML2       ?= build-libxml2-new
+NEWEST_LIBXML2_BUILD ?= build-newest-libxml2
+test-newest-libxml2:
+	@sh tools/ensure-deps.sh python3 xz-utils zlib1g-dev
+	JOBS=$(JOBS) sh tools/newest-libxml2.sh $(NEWEST_LIBXML2) $(NEWEST_LIBXML2_BUILD)
+
+check: test test-asan test-newest-libxml2 fuzz-check memcheck
 
 # Speed and memory against libxml2's own streaming parse (not a test).
 BENCH_BUILD ?= build-release
@@ -47,4 +56,4 @@ bench:
 -include tools/plots.mk
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(BENCH_BUILD) $(DEMO_DIR)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(BENCH_BUILD) $(DEMO_DIR) $(NEWEST_LIBXML2) $(NEWEST_LIBXML2_BUILD)

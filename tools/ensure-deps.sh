@@ -23,6 +23,7 @@ for extra in "$@"; do
         valgrind) need valgrind command -v valgrind ;;
         libxml2-utils) need libxml2-utils command -v xmllint ;;
         python3) need python3 command -v python3 ;;
+        xz-utils) need xz-utils command -v xz ;;
         time) need time test -x /usr/bin/time ;;
         gnuplot) need gnuplot-nox command -v gnuplot ;;
         *) need "$extra" dpkg -s "$extra" ;;

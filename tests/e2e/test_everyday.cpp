@@ -149,6 +149,17 @@ TEST_F(EverydayTest, ShortenedHdrNamesTheHeader)
 // ---------------------------------------------------------------------------
 // Installation
 
+// The path of the libxml2 that `program` loads, as ldd resolves it ("" when
+// none, "not found" when it cannot be found).
+std::string libxml2_loaded_by(const std::string& ldd, const std::string& program)
+{
+    const e2e::RunResult r = e2e::run_command(ldd, {program}, "/");
+    const std::string out = "\n" + r.out;
+    const std::regex line(R"(\n\s*libxml2\.so[^ ]* => ([^\n]*?)( \(0x[0-9a-f]+\))?\n)");
+    std::smatch m;
+    return std::regex_search(out, m, line) ? m[1].str() : "";
+}
+
 TEST_F(EverydayTest, InstalledProgramConvertsAndManualPageIsInstalled)
 {
     const std::string cmake = find_in_path("cmake");
@@ -177,6 +188,14 @@ TEST_F(EverydayTest, InstalledProgramConvertsAndManualPageIsInstalled)
     ASSERT_EQ(0, installed.status) << installed.err;
     EXPECT_EQ(e2e::read_file(dir_ + "/built/" + kPkiTable),
               e2e::read_file(dir_ + "/installed/" + kPkiTable));
+
+    // And it loads the libxml2 the built one loads, also when that one lies
+    // outside the system's library folders: the install keeps its run path.
+    const std::string ldd = find_in_path("ldd");
+    if (ldd.empty()) return;
+    const std::string built_lib = libxml2_loaded_by(ldd, program);
+    ASSERT_FALSE(built_lib.empty()) << "the built program loads no libxml2";
+    EXPECT_EQ(built_lib, libxml2_loaded_by(ldd, prefix + "/bin/l2xml2ascii"));
 }
 
 // ---------------------------------------------------------------------------
