@@ -8,49 +8,20 @@
 
 namespace {
 
-// Every depth's names in code order: the code of a name is its index + 1.
-const std::vector<std::vector<std::string>> kNamesByDepth = {
-    {"Data_Block"},
-    {"EGG_NOM_2", "SST_PSO_2"},
-    {"List_of_GG_time_Records", "SST_PCV_2", "SST_PKI_2", "SST_PRD_2", "SST_PRM_2",
-     "SST_PRP_2"},
-    {"GG_time_Record", "List_of_Covariance_Records", "List_of_SP3c_Records",
-     "List_of_Rotation_Records", "List_of_PDF_Files"},
-    {"Time_Information", "Gravity_Gradients", "Sigmas", "Flags", "Corrections",
-     "Quaternions", "Covariance_Record", "SP3c_Record", "Rotation_Record", "PDF_File"},
-    {"GPS_Time", "XX", "YY", "ZZ", "XY", "XZ", "YZ", "Temporal", "Calibration", "Q1", "Q2",
-     "Q3", "Q4", "Time_Information", "List_of_Satellite_IDs", "Quaternions"},
-    {"Tidal", "Non-Tidal", "XX", "YY", "ZZ", "XY", "XZ", "YZ", "GPS_Time", "L15",
-     "Time_Since_Reference_Epoch", "Q1", "Q2", "Q3", "Q4"},
-    {"Direct_Tides", "Solid_Earth", "Ocean_Tides", "Pole_Tides", "XX", "YY", "ZZ", "XY",
-     "XZ", "YZ", "Start", "Position", "Velocity", "Clock", "Clock_Change_Rate",
-     "Standard_Deviations"},
-    {"XX", "YY", "ZZ", "XY", "XZ", "YZ", "Gregorian", "X", "Y", "Z", "Position", "Velocity",
-     "Clock", "Clock_Change_Rate"},
-    {"Year", "Month", "Day_of_Month", "Hour", "Minute", "Second"},
-};
-
-// Code that `name` must have at `depth`, worked out from the lists above.
-int32_t ExpectedCode(const std::string& name, int depth) {
-    const auto& names = kNamesByDepth[depth];
-    for (size_t i = 0; i < names.size(); ++i)
-        if (names[i] == name) return static_cast<int32_t>(i + 1);
-    return -1;
-}
-
-TEST(GetNodeTagfromName, ListSizes) {
-    const size_t sizes[kTagDepths] = {1, 2, 6, 5, 10, 16, 15, 16, 14, 6};
-    ASSERT_EQ(kNamesByDepth.size(), static_cast<size_t>(kTagDepths));
-    for (int d = 0; d < kTagDepths; ++d) EXPECT_EQ(kNamesByDepth[d].size(), sizes[d]) << d;
-}
-
-// Every known name at every depth: its code where it is listed, -1 elsewhere.
-TEST(GetNodeTagfromName, WholeTableAtEveryDepth) {
-    for (const auto& names : kNamesByDepth)
-        for (const auto& name : names)
+// The run-time look-up agrees with the vocabulary the paths are built from
+// (whose codes are pinned at compile time): every listed name has its code
+// at its depth and no code, or another one, at every other depth.
+TEST(GetNodeTagfromName, AgreesWithTheVocabularyAtEveryDepth) {
+    for (int listed = 0; listed < kTagDepths; ++listed) {
+        const vocabulary::DepthNames& names = vocabulary::kByDepth[listed];
+        for (int i = 0; i < names.count; ++i) {
+            const char* name = names.names[i];
+            EXPECT_EQ(GetNodeTagfromName(name, listed), i + 1) << name << " at " << listed;
             for (int d = 0; d < kTagDepths; ++d)
-                EXPECT_EQ(GetNodeTagfromName(name.c_str(), d), ExpectedCode(name, d))
-                    << name << " at depth " << d;
+                EXPECT_EQ(GetNodeTagfromName(name, d), vocabulary::code_of(name, d))
+                    << name << " at " << d;
+        }
+    }
 }
 
 TEST(GetNodeTagfromName, NamesAtSeveralDepths) {
@@ -114,7 +85,7 @@ TEST(HDR_GetNodeTagfromFile, HeaderBits) {
         EXPECT_EQ(HDR_GetNodeTagfromFile(c.name), c.bit) << '"' << c.name << '"';
         all |= c.bit;
     }
-    EXPECT_EQ(all, 127);
+    EXPECT_EQ(all, kAllHeaderElements);
 }
 
 }  // namespace
