@@ -29,6 +29,12 @@ const std::string kRotations =
     "</Time_Information></Rotation_Record>\n"
     "</List_of_Rotation_Records></SST_PRM_2></SST_PSO_2></Data_Block>\n";
 
+// A header whose epoch reference is 10 s after the start of GPS time.
+const std::string kHeaderAt10s =
+    "<Earth_Explorer_Header><Variable_Header><SPH><SST_PSO_2><SST_PRM_2><Epoch_Information>"
+    "<Reference>1980-01-06 00:00:10 GPS</Reference></Epoch_Information></SST_PRM_2>"
+    "</SST_PSO_2></SPH></Variable_Header></Earth_Explorer_Header>\n";
+
 bool contains(const std::string& text, const std::string& part)
 {
     return text.find(part) != std::string::npos;
@@ -138,12 +144,8 @@ TEST_F(CommandLineTest, AnOutputIsNeverTheProductFile)
 
 TEST_F(CommandLineTest, AnOutputIsNeverTheHeaderFile)
 {
-    const std::string header =
-        "<Earth_Explorer_Header><Variable_Header><SPH><SST_PSO_2><SST_PRM_2><Epoch_Information>"
-        "<Reference>1980-01-06 00:00:10 GPS</Reference></Epoch_Information></SST_PRM_2>"
-        "</SST_PSO_2></SPH></Variable_Header></Earth_Explorer_Header>\n";
     e2e::write_file(dir_ + "/L2SAMPLESST_PSO_2_t.xml", kRotations);
-    e2e::write_file(dir_ + "/L2SAMPLESST_PRM_2_t.ascii", header);
+    e2e::write_file(dir_ + "/L2SAMPLESST_PRM_2_t.ascii", kHeaderAt10s);
     const std::string before = snapshot();
     const e2e::RunResult r =
         e2e::run_program({"--hdr", "L2SAMPLESST_PRM_2_t.ascii", "L2SAMPLESST_PSO_2_t.xml"}, dir_);
@@ -173,11 +175,7 @@ TEST_F(CommandLineTest, AFailedCreateIsNotFollowedByAnAppend)
 // file that fails does not stop the others.
 TEST_F(CommandLineTest, OneHeaderForAFolderOfProducts)
 {
-    const std::string header =
-        "<Earth_Explorer_Header><Variable_Header><SPH><SST_PSO_2><SST_PRM_2><Epoch_Information>"
-        "<Reference>1980-01-06 00:00:10 GPS</Reference></Epoch_Information></SST_PRM_2>"
-        "</SST_PSO_2></SPH></Variable_Header></Earth_Explorer_Header>\n";
-    e2e::write_file(dir_ + "/H.HDR", header);
+    e2e::write_file(dir_ + "/H.HDR", kHeaderAt10s);
     e2e::write_file(dir_ + "/data/L2SAMPLESST_PSO_2_a.xml", kRotations);
     e2e::write_file(dir_ + "/data/L2SAMPLESST_PSO_2_b.xml", "<Data_Block>");
     e2e::write_file(dir_ + "/data/L2SAMPLESST_PSO_2_c.xml", kRotations);
