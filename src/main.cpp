@@ -2,6 +2,7 @@
 // the product pass over the streaming XML reader, and the routing of
 // attributes and text into the product records.
 #include "l2xml2ascii.h"
+#include "xml_input.h"
 
 #include <algorithm>
 #include <cassert>
@@ -408,7 +409,12 @@ void element_end(int depth)
 template <typename Visit>
 void walk_xml_file(const std::string& path, Visit visit)
 {
-    XmlReader reader(xmlReaderForFile(path.c_str(), nullptr, 0));
+    XmlInput input;  // outlives the reader that reads from it
+    if (!input.open(path)) {
+        report_failure("Unable to open %s\n", path.c_str());
+        return;
+    }
+    XmlReader reader(xmlReaderForIO(XmlInput::read, nullptr, &input, path.c_str(), nullptr, 0));
     if (!reader) {
         report_failure("Unable to open %s\n", path.c_str());
         return;
@@ -417,7 +423,9 @@ void walk_xml_file(const std::string& path, Visit visit)
     while ((result = xmlTextReaderRead(reader.get())) == 1)
         visit(reader.get());
     reader.reset();
-    if (result != 0)
+    if (input.failed())
+        report_failure("read error on %s: %s\n", path.c_str(), input.error());
+    if (result != 0 || input.failed())
         report_failure("%s : failed to parse\n", path.c_str());
 }
 
