@@ -10,8 +10,11 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <libxml/entities.h>
+#include <libxml/valid.h>
 #include <libxml/xmlreader.h>
 #include <memory>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -408,37 +411,49 @@ private:
 };
 
 // The value of the attribute `name` (a name without prefix) of the reader's
-// element, as xmlTextReaderGetAttribute gives it: read in place where the
-// element holds it as one plain text, the usual case, and asked of the
-// reader (and freed) otherwise, e.g. for references, a DTD's default or an
-// attribute that is not there.
+// element, as xmlTextReaderGetAttribute gives it, but never longer than
+// kMaxLength bytes.  Read in place where the element holds it as one plain
+// text, the usual case, or where it comes from a default in the document
+// type; built from the attribute's text and entity reference nodes
+// otherwise, within a budget of kMaxLength steps, so that entities that
+// multiply one another cannot make it cost more than that.  A longer value
+// counts as missing and is reported as a failure, as is running out of
+// memory while building one.
 class AttributeValue {
 public:
-    AttributeValue(xmlTextReaderPtr reader, const char* name)
+    static constexpr std::size_t kMaxLength = 65536;
+
+    // The file named in the reports (the product file being read).
+    static const char*& file_name()
+    {
+        static const char* name = "";
+        return name;
+    }
+
+    AttributeValue(xmlTextReaderPtr reader, const char* name) : name_(name)
     {
         const xmlNode* node = xmlTextReaderCurrentNode(reader);
-        if (node != nullptr && node->type == XML_ELEMENT_NODE) {
-            for (const xmlAttr* a = node->properties; a != nullptr; a = a->next) {
-                if (a->ns != nullptr || !same_name(a->name, name))
-                    continue;
-                // The first attribute of that name without namespace decides.
-                const xmlNode* text = a->children;
-                if (text != nullptr && text->next == nullptr && text->content != nullptr &&
-                    (text->type == XML_TEXT_NODE || text->type == XML_CDATA_SECTION_NODE)) {
-                    value_ = text->content;
-                    return;
-                }
-                break;
+        if (node == nullptr || node->type != XML_ELEMENT_NODE)
+            return;
+        for (const xmlAttr* a = node->properties; a != nullptr; a = a->next) {
+            if (a->ns != nullptr || !same_name(a->name, name))
+                continue;
+            // The first attribute of that name without namespace decides.
+            const xmlNode* text = a->children;
+            if (text != nullptr && text->next == nullptr && text->content != nullptr &&
+                (text->type == XML_TEXT_NODE || text->type == XML_CDATA_SECTION_NODE)) {
+                take_in_place(text->content);
+                return;
             }
+            build(a->children);
+            return;
         }
-        owned_ = xmlTextReaderGetAttribute(reader, BAD_CAST name);
-        value_ = owned_;
+        from_document_type(node);
     }
-    ~AttributeValue() { xmlFree(owned_); }
     AttributeValue(const AttributeValue&) = delete;
     AttributeValue& operator=(const AttributeValue&) = delete;
 
-    // Null when the element has no such attribute.
+    // Null when the element has no such attribute (or it was refused).
     const char* text() const { return reinterpret_cast<const char*>(value_); }
 
 private:
@@ -451,8 +466,120 @@ private:
         return *name == 0;
     }
 
+    void take_in_place(const xmlChar* text)
+    {
+        if (std::memchr(text, 0, kMaxLength + 1) == nullptr)
+            refuse_too_long();
+        else
+            value_ = text;
+    }
+
+    // A default or fixed value declared for the attribute in the document
+    // type, looked up under the element's qualified name.
+    void from_document_type(const xmlNode* node)
+    {
+        const xmlDoc* doc = node->doc;
+        if (doc == nullptr || (doc->intSubset == nullptr && doc->extSubset == nullptr))
+            return;
+        std::string qualified;
+        const xmlChar* element = node->name;
+        if (node->ns != nullptr && node->ns->prefix != nullptr) {
+            try {
+                qualified = reinterpret_cast<const char*>(node->ns->prefix);
+                qualified += ':';
+                qualified += reinterpret_cast<const char*>(node->name);
+            } catch (const std::bad_alloc&) {
+                refuse_out_of_memory();
+                return;
+            }
+            element = reinterpret_cast<const xmlChar*>(qualified.c_str());
+        }
+        const xmlAttribute* declared = nullptr;
+        if (doc->intSubset != nullptr)
+            declared = xmlGetDtdQAttrDesc(doc->intSubset, element, BAD_CAST name_, nullptr);
+        if (declared == nullptr && doc->extSubset != nullptr)
+            declared = xmlGetDtdQAttrDesc(doc->extSubset, element, BAD_CAST name_, nullptr);
+        if (declared != nullptr && declared->defaultValue != nullptr)
+            take_in_place(declared->defaultValue);
+    }
+
+    // The value of a list of attribute children: texts as they stand, entity
+    // references by their entity's content (or their own text when the
+    // entity is not declared), as libxml2 puts attribute values together.
+    void build(const xmlNode* children)
+    {
+        try {
+            budget_ = kMaxLength;
+            if (append(children, 0)) {
+                value_ = reinterpret_cast<const xmlChar*>(owned_.c_str());
+                return;
+            }
+            owned_.clear();
+            owned_.shrink_to_fit();
+            refuse_too_long();
+        } catch (const std::bad_alloc&) {
+            owned_.clear();
+            owned_.shrink_to_fit();
+            refuse_out_of_memory();
+        }
+    }
+
+    // False when the budget ran out.  Every node visited costs one step, every
+    // byte appended another.
+    bool append(const xmlNode* node, int nesting)
+    {
+        constexpr int kMaxNesting = 64;
+        if (nesting > kMaxNesting)
+            return false;
+        for (; node != nullptr; node = node->next) {
+            if (budget_ == 0)
+                return false;
+            --budget_;
+            if (node->type == XML_TEXT_NODE || node->type == XML_CDATA_SECTION_NODE) {
+                if (!append_text(node->content))
+                    return false;
+            } else if (node->type == XML_ENTITY_REF_NODE) {
+                const xmlEntity* entity = xmlGetDocEntity(node->doc, node->name);
+                if (entity == nullptr) {
+                    if (!append_text(node->content))
+                        return false;
+                } else if (!append(entity->children, nesting + 1)) {
+                    return false;
+                }
+            }
+        }
+        return true;
+    }
+
+    bool append_text(const xmlChar* text)
+    {
+        if (text == nullptr)
+            return true;
+        const void* end = std::memchr(text, 0, budget_ + 1);
+        if (end == nullptr)
+            return false;
+        const std::size_t length = static_cast<std::size_t>(static_cast<const xmlChar*>(end) - text);
+        if (length > budget_)
+            return false;
+        owned_.append(reinterpret_cast<const char*>(text), length);
+        budget_ -= length;
+        return true;
+    }
+
+    void refuse_too_long() const
+    {
+        report_failure("attribute %s longer than %zu bytes in %s, ignored\n", name_, kMaxLength,
+                       file_name());
+    }
+    void refuse_out_of_memory() const
+    {
+        report_failure("out of memory reading attribute %s in %s\n", name_, file_name());
+    }
+
+    const char* name_;
     const xmlChar* value_ = nullptr;
-    xmlChar* owned_ = nullptr;  // what the reader gave, if it was asked
+    std::string owned_;        // a value that was built
+    std::size_t budget_ = 0;   // steps left while building
 };
 
 // ---------------------------------------------------------------------------
