@@ -83,6 +83,14 @@ int failures_reported();
 // Forgets the failures reported so far (for tests that run several cases).
 void reset_failures();
 
+// At the start of a run: SIGPIPE ignored, and standard input, output and
+// error that are closed opened on /dev/null.
+void prepare_standard_streams();
+
+// At the end of a run: flushes standard output and reports a write error on
+// it, once, if any write to it failed.
+void check_standard_output();
+
 // ---------------------------------------------------------------------------
 // Output files (helpers)
 // ---------------------------------------------------------------------------

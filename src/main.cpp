@@ -577,6 +577,7 @@ void close_outputs()
 
 int main(int argc, char** argv)
 {
+    prepare_standard_streams();
     Options options;
     int early_status = kExitOk;
     if (!parse_options(argc, argv, options, early_status))
@@ -621,6 +622,7 @@ int main(int argc, char** argv)
     product_pass(options.directory + options.input, names);
     xmlCleanupParser();
     close_outputs();
+    check_standard_output();
 
     return failures_reported() > 0 ? kExitFailure : kExitOk;
 }
