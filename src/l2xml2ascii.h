@@ -423,10 +423,10 @@ private:
 // kMaxLength bytes.  Read in place where the element holds it as one plain
 // text, the usual case, or where it comes from a default in the document
 // type; built from the attribute's text and entity reference nodes
-// otherwise, within a budget of kMaxLength steps, so that entities that
-// multiply one another cannot make it cost more than that.  A longer value
-// counts as missing and is reported as a failure, as is running out of
-// memory while building one.
+// otherwise, visiting at most kMaxLength nodes, so that entities that
+// multiply one another cannot make it cost more than the bound.  A longer
+// value (or one of more nodes) counts as missing and is reported as a
+// failure, as is running out of memory while building one.
 class AttributeValue {
 public:
     static constexpr std::size_t kMaxLength = 65536;
@@ -517,7 +517,8 @@ private:
     void build(const xmlNode* children)
     {
         try {
-            budget_ = kMaxLength;
+            bytes_left_ = kMaxLength;
+            nodes_left_ = kMaxLength;
             if (append(children, 0)) {
                 value_ = reinterpret_cast<const xmlChar*>(owned_.c_str());
                 return;
@@ -532,17 +533,16 @@ private:
         }
     }
 
-    // False when the budget ran out.  Every node visited costs one step, every
-    // byte appended another.
+    // False when the value would be longer than the bound or take more nodes.
     bool append(const xmlNode* node, int nesting)
     {
         constexpr int kMaxNesting = 64;
         if (nesting > kMaxNesting)
             return false;
         for (; node != nullptr; node = node->next) {
-            if (budget_ == 0)
+            if (nodes_left_ == 0)
                 return false;
-            --budget_;
+            --nodes_left_;
             if (node->type == XML_TEXT_NODE || node->type == XML_CDATA_SECTION_NODE) {
                 if (!append_text(node->content))
                     return false;
@@ -563,14 +563,12 @@ private:
     {
         if (text == nullptr)
             return true;
-        const void* end = std::memchr(text, 0, budget_ + 1);
+        const void* end = std::memchr(text, 0, bytes_left_ + 1);
         if (end == nullptr)
             return false;
         const std::size_t length = static_cast<std::size_t>(static_cast<const xmlChar*>(end) - text);
-        if (length > budget_)
-            return false;
         owned_.append(reinterpret_cast<const char*>(text), length);
-        budget_ -= length;
+        bytes_left_ -= length;
         return true;
     }
 
@@ -587,7 +585,8 @@ private:
     const char* name_;
     const xmlChar* value_ = nullptr;
     std::string owned_;        // a value that was built
-    std::size_t budget_ = 0;   // steps left while building
+    std::size_t bytes_left_ = 0;  // while building: bytes the value may still take
+    std::size_t nodes_left_ = 0;  // and nodes that may still be visited
 };
 
 // ---------------------------------------------------------------------------
