@@ -127,7 +127,7 @@ def main():
     xmllint = shutil.which("xmllint")
     if xmllint is None:
         raise SystemExit("xmllint not found: install libxml2-utils")
-    files = generate(args.cache, args.scale, args.only)
+    files = generate(os.path.abspath(args.cache), args.scale, args.only)
     scratch = tempfile.mkdtemp(prefix="l2bench-")
     try:
         rows = []
