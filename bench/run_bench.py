@@ -114,6 +114,9 @@ def main():
                                      formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--program", required=True, help="the l2xml2ascii to time")
     parser.add_argument("--bare", required=True, help="the bare reader loop")
+    parser.add_argument("--baseline", default="",
+                        help="another l2xml2ascii (e.g. an earlier build) timed in the same "
+                             "alternation on every form, for before/after ratios")
     parser.add_argument("--cache", default=os.path.join(HERE, "cache"))
     parser.add_argument("--runs", type=int, default=5)
     parser.add_argument("--scale", type=float, default=1.0,
@@ -132,6 +135,7 @@ def main():
     try:
         rows = []
         packed_rows = []
+        baseline_rows = []
         for path in files:
             name = os.path.basename(path)
             if args.only not in name:
@@ -152,14 +156,24 @@ def main():
                 commands["convert." + suffix] = [os.path.abspath(args.program), "--if",
                                                  os.path.basename(packed)]
                 commands["undo." + suffix] = undo + [packed]
+            if args.baseline:
+                for key in [k for k in commands if k.startswith("convert")]:
+                    commands["baseline." + key] = ([os.path.abspath(args.baseline)] +
+                                                   commands[key][1:])
             times = {key: [] for key in commands}
             peak = peak_memory_kib(commands["convert"], scratch)  # also the warm-up
+            if args.baseline:
+                peak_memory_kib(commands["baseline.convert"], scratch)
             peaks = {suffix: peak_memory_kib(commands["convert." + suffix], scratch)
                      for suffix, _, _ in forms}
             for _ in range(args.runs):
                 for key, argv in commands.items():
                     times[key].append(timed(argv, scratch))
             med = {key: statistics.median(values) for key, values in times.items()}
+            for key in [k for k in med if k.startswith("baseline.")]:
+                ours = med[key[len("baseline."):]]
+                baseline_rows.append((name + key[len("baseline.convert"):], ours, med[key],
+                                      ours / med[key]))
             for suffix, packed, undo in forms:
                 conv, dec = med["convert." + suffix], med["undo." + suffix]
                 packed_rows.append((os.path.basename(packed), os.path.getsize(packed) / 1e6,
@@ -187,6 +201,11 @@ def main():
         print("|" + "|".join("---" for _ in header) + "|")
         for r in packed_rows:
             print("| %s | %.0f | %.3f | %s | %.3f | %.3f | %.2f | %.2f | %.1f | %.1f |" % r)
+    if baseline_rows:
+        print("\n| file | convert s | baseline convert s | convert/baseline |")
+        print("|---|---|---|---|")
+        for r in baseline_rows:
+            print("| %s | %.3f | %.3f | %.2f |" % r)
     print("\nmedians of %d runs after one warm-up; %s" % (args.runs, time.strftime("%Y-%m-%d")))
 
 

@@ -432,9 +432,9 @@ public:
     static constexpr std::size_t kMaxLength = 65536;
 
     // The file named in the reports (the product file being read).
-    static const char*& file_name()
+    static std::string& file_name()
     {
-        static const char* name = "";
+        static std::string name;
         return name;
     }
 
@@ -575,11 +575,11 @@ private:
     void refuse_too_long() const
     {
         report_failure("attribute %s longer than %zu bytes in %s, ignored\n", name_, kMaxLength,
-                       file_name());
+                       file_name().c_str());
     }
     void refuse_out_of_memory() const
     {
-        report_failure("out of memory reading attribute %s in %s\n", name_, file_name());
+        report_failure("out of memory reading attribute %s in %s\n", name_, file_name().c_str());
     }
 
     const char* name_;

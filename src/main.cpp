@@ -439,7 +439,7 @@ void product_pass(const std::string& input_path, const OutputNames& names)
     set_open_product(nullptr);
     TagCodeCache codes;
     ReaderNodes nodes;
-    AttributeValue::file_name() = input_path.c_str();
+    AttributeValue::file_name() = input_path;
     walk_xml_file(input_path, [&names, &codes, &nodes](xmlTextReaderPtr reader) {
         const ReaderNode node = nodes.next(reader);
         switch (node.kind) {
