@@ -9,6 +9,12 @@ converter (which also measures its peak memory):
 and prints one table: median wall times, the ratios converter/xmllint and
 converter/bare loop, the converter's throughput and its peak resident memory.
 
+The products named in COMPRESSED are also timed in their gzip and xz forms,
+in the same alternation: the converter on each form and the standard tool's
+decompression alone (`gzip -dc`, `xz -dc` to /dev/null).  A second table
+gives each form's time against the longer of its decompression alone and the
+plain conversion, and its peak memory against the plain conversion's.
+
 The product files are made once with tools/l2gen.py into a cache folder and
 reused by later runs.
 """
@@ -38,8 +44,29 @@ PRODUCTS = [
     ("prp", 50, "BENCHMRKSST_PSO_2_PRP50MB.xml"),
 ]
 
+# Products also timed compressed, and how each form is made and undone.
+COMPRESSED = ["BENCHMRKEGG_NOM_2_500MB.xml", "BENCHMRKSST_PSO_2_PCV300MB.xml"]
+FORMS = [
+    ("gz", ["gzip", "-6", "-n", "-c"], ["gzip", "-dc"]),
+    ("xz", ["xz", "-T2", "-6", "-c"], ["xz", "-dc"]),
+]
 
-def generate(cache, scale):
+
+def compressed_forms(path):
+    """The compressed forms of a cached product, made next to it once."""
+    forms = []
+    for suffix, make, undo in FORMS:
+        packed = path + "." + suffix
+        if not os.path.exists(packed):
+            print("compressing %s" % os.path.basename(packed), flush=True)
+            with open(packed + ".part", "wb") as out:
+                subprocess.run(make + [path], stdout=out, check=True)
+            os.rename(packed + ".part", packed)
+        forms.append((suffix, packed, undo))
+    return forms
+
+
+def generate(cache, scale, only):
     if scale != 1:
         cache = os.path.join(cache, "scale-%g" % scale)
     os.makedirs(cache, exist_ok=True)
@@ -47,6 +74,8 @@ def generate(cache, scale):
     for kind, megabytes, name in PRODUCTS:
         size = max(1, int(megabytes * scale))
         path = os.path.join(cache, name)
+        if only not in name:
+            continue
         if not os.path.exists(path):
             print("generating %s (%d MB)" % (os.path.basename(path), size), flush=True)
             extra = ["--docs", "8"] if kind == "prp" else []
@@ -85,6 +114,9 @@ def main():
                                      formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--program", required=True, help="the l2xml2ascii to time")
     parser.add_argument("--bare", required=True, help="the bare reader loop")
+    parser.add_argument("--baseline", default="",
+                        help="another l2xml2ascii (e.g. an earlier build) timed in the same "
+                             "alternation on every form, for before/after ratios")
     parser.add_argument("--cache", default=os.path.join(HERE, "cache"))
     parser.add_argument("--runs", type=int, default=5)
     parser.add_argument("--scale", type=float, default=1.0,
@@ -98,10 +130,12 @@ def main():
     xmllint = shutil.which("xmllint")
     if xmllint is None:
         raise SystemExit("xmllint not found: install libxml2-utils")
-    files = generate(args.cache, args.scale)
+    files = generate(os.path.abspath(args.cache), args.scale, args.only)
     scratch = tempfile.mkdtemp(prefix="l2bench-")
     try:
         rows = []
+        packed_rows = []
+        baseline_rows = []
         for path in files:
             name = os.path.basename(path)
             if args.only not in name:
@@ -114,12 +148,38 @@ def main():
                 "xmllint": [xmllint, "--stream", "--noout", path],
                 "bare": [os.path.abspath(args.bare), path],
             }
+            forms = compressed_forms(path) if name in COMPRESSED else []
+            for suffix, packed, undo in forms:
+                link = os.path.join(scratch, os.path.basename(packed))
+                if not os.path.exists(link):
+                    os.symlink(packed, link)
+                commands["convert." + suffix] = [os.path.abspath(args.program), "--if",
+                                                 os.path.basename(packed)]
+                commands["undo." + suffix] = undo + [packed]
+            if args.baseline:
+                for key in [k for k in commands if k.startswith("convert")]:
+                    commands["baseline." + key] = ([os.path.abspath(args.baseline)] +
+                                                   commands[key][1:])
             times = {key: [] for key in commands}
             peak = peak_memory_kib(commands["convert"], scratch)  # also the warm-up
+            if args.baseline:
+                peak_memory_kib(commands["baseline.convert"], scratch)
+            peaks = {suffix: peak_memory_kib(commands["convert." + suffix], scratch)
+                     for suffix, _, _ in forms}
             for _ in range(args.runs):
                 for key, argv in commands.items():
                     times[key].append(timed(argv, scratch))
             med = {key: statistics.median(values) for key, values in times.items()}
+            for key in [k for k in med if k.startswith("baseline.")]:
+                ours = med[key[len("baseline."):]]
+                baseline_rows.append((name + key[len("baseline.convert"):], ours, med[key],
+                                      ours / med[key]))
+            for suffix, packed, undo in forms:
+                conv, dec = med["convert." + suffix], med["undo." + suffix]
+                packed_rows.append((os.path.basename(packed), os.path.getsize(packed) / 1e6,
+                                    conv, " ".join(undo), dec, med["convert"],
+                                    conv / max(dec, med["convert"]), conv / med["convert"],
+                                    peaks[suffix] / 1024.0, peak / 1024.0))
             size_mb = os.path.getsize(path) / 1e6
             rows.append((name, size_mb, med["convert"], med["xmllint"], med["bare"],
                          med["convert"] / med["xmllint"], med["convert"] / med["bare"],
@@ -134,6 +194,18 @@ def main():
     print("|" + "|".join("---" for _ in header) + "|")
     for r in rows:
         print("| %s | %.0f | %.3f | %.3f | %.3f | %.2f | %.2f | %.0f | %.1f |" % r)
+    if packed_rows:
+        header = ("file", "MB", "convert s", "tool", "tool s", "plain convert s",
+                  "conv/max(tool, plain)", "conv/plain", "peak RSS MB", "plain peak RSS MB")
+        print("\n| " + " | ".join(header) + " |")
+        print("|" + "|".join("---" for _ in header) + "|")
+        for r in packed_rows:
+            print("| %s | %.0f | %.3f | %s | %.3f | %.3f | %.2f | %.2f | %.1f | %.1f |" % r)
+    if baseline_rows:
+        print("\n| file | convert s | baseline convert s | convert/baseline |")
+        print("|---|---|---|---|")
+        for r in baseline_rows:
+            print("| %s | %.3f | %.3f | %.2f |" % r)
     print("\nmedians of %d runs after one warm-up; %s" % (args.runs, time.strftime("%Y-%m-%d")))
 
 

@@ -22,7 +22,8 @@ FUZZ_HARNESSES     := product_pass header_pass base64 command_line
 MEMCHECK_BUILD     ?= build-memcheck
 
 FUZZ_XML_CFLAGS := $(shell pkg-config --cflags libxml-2.0 2>/dev/null || xml2-config --cflags)
-FUZZ_XML_LIBS   := $(shell pkg-config --libs libxml-2.0 2>/dev/null || xml2-config --libs)
+FUZZ_XML_LIBS   := $(shell pkg-config --libs libxml-2.0 2>/dev/null || xml2-config --libs) \
+                   $(shell pkg-config --libs libarchive 2>/dev/null || echo -larchive) -pthread
 FUZZ_SANITIZE   := address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer
 FUZZ_CXXFLAGS   ?= -std=c++17 -g -O1 -Wall -Wextra -ffp-contract=off
 FUZZ_CORE_SRCS  := $(filter-out src/main.cpp,$(wildcard src/*.cpp))

@@ -11,6 +11,9 @@
 #include <cstdarg>
 #include <cstdlib>
 #include <cstring>
+#include <csignal>
+#include <fcntl.h>
+#include <unistd.h>
 
 void report_failure(const char* format, ...)
 {
@@ -25,6 +28,35 @@ void report_failure(const char* format, ...)
 int failures_reported()
 {
     return run_state.failures;
+}
+
+void prepare_standard_streams()
+{
+    // A reader that goes away makes writes fail with EPIPE, reported like
+    // any other write error, instead of ending the run unannounced.
+    std::signal(SIGPIPE, SIG_IGN);
+    // A standard descriptor closed at start would be the next one handed
+    // out, and an output file opened on it would receive what is printed.
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (fcntl(fd, F_GETFD) != -1 || errno != EBADF)
+            continue;
+        const int opened = ::open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
+        if (opened >= 0 && opened != fd)  // cannot happen: fd was the lowest free one
+            ::close(opened);
+    }
+}
+
+void check_standard_output()
+{
+    errno = 0;
+    const bool flushed = std::fflush(stdout) == 0;
+    const int error = errno;
+    if (flushed && !std::ferror(stdout))
+        return;
+    // A failure before the last flush may have left errno long changed.
+    report_failure("write error on standard output: %s\n",
+                   std::strerror(!flushed && error != 0 ? error : EIO));
+    std::clearerr(stdout);
 }
 
 // ---------------------------------------------------------------------------

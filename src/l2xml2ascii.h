@@ -45,6 +45,14 @@ void report_failure(const char* format, ...) __attribute__((format(printf, 1, 2)
 // Number of failures reported so far in this run.
 int failures_reported();
 
+// At the start of a run: SIGPIPE ignored, and standard input, output and
+// error that are closed opened on /dev/null.
+void prepare_standard_streams();
+
+// At the end of a run: flushes standard output and reports a write error on
+// it, once, if any write to it failed.
+void check_standard_output();
+
 // ---------------------------------------------------------------------------
 // Output files (helpers)
 // ---------------------------------------------------------------------------

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <cstring>
 #include <getopt.h>
+#include <new>
 #include <string>
 #include <sys/stat.h>
 #include <vector>
@@ -249,7 +250,12 @@ void element_end(int depth)
 template <typename Visit>
 bool walk_xml_file(const std::string& path, Visit visit)
 {
-    XmlReader reader(xmlReaderForFile(path.c_str(), nullptr, 0));
+    XmlInput input;  // outlives the reader that reads from it
+    if (!input.open(path)) {
+        report_failure("Unable to open %s\n", path.c_str());
+        return false;
+    }
+    XmlReader reader(xmlReaderForIO(XmlInput::read, nullptr, &input, path.c_str(), nullptr, 0));
     if (!reader) {
         report_failure("Unable to open %s\n", path.c_str());
         return false;
@@ -258,7 +264,9 @@ bool walk_xml_file(const std::string& path, Visit visit)
     while ((result = xmlTextReaderRead(reader.get())) == 1)
         visit(reader.get());
     reader.reset();
-    if (result != 0) {
+    if (input.failed())
+        report_failure("read error on %s: %s\n", path.c_str(), input.error());
+    if (result != 0 || input.failed()) {
         report_failure("%s : failed to parse\n", path.c_str());
         return false;
     }
@@ -498,9 +506,10 @@ void convert(const std::string& input, const Options& options)
 
 }  // namespace
 
-int run(int argc, char** argv)
+namespace {
+
+int run_options(int argc, char** argv)
 {
-    reset_run_state();
     Options options;
     switch (parse_options(argc, argv, options)) {
     case Parsed::kRun:
@@ -515,10 +524,31 @@ int run(int argc, char** argv)
         report_failure("please specify input filename!\n");
         return kExitNoInput;
     }
-    for (const std::string& input : options.inputs)
-        convert(input, options);
+    for (const std::string& input : options.inputs) {
+        try {
+            convert(input, options);
+        } catch (const std::bad_alloc&) {
+            // Whatever was being built is dropped with its file; what was
+            // written before stays.
+            report_failure("out of memory converting %s\n", input.c_str());
+            close_outputs();
+        }
+    }
     xmlCleanupParser();
     return failures_reported() > 0 ? kExitFailure : kExitOk;
+}
+
+}  // namespace
+
+int run(int argc, char** argv)
+{
+    prepare_standard_streams();
+    reset_run_state();
+    const int status = run_options(argc, argv);
+    check_standard_output();
+    // A failure to write standard output decides the status too, unless the
+    // command line was wrong or named no input.
+    return status == kExitOk && failures_reported() > 0 ? kExitFailure : status;
 }
 
 // Weak, so that a program that brings its own entry (the fuzzing

@@ -1,9 +1,9 @@
 #!/bin/sh
-# Converts every product file of a folder (*.xml and *.xml.gz) with
-# l2xml2ascii, several files at a time; the tables are written next to the
-# products.  Prints "FAILED name" for every file whose conversion did not end
-# with exit status 0 (and on standard error that run's "TAIHEN: " lines),
-# and exits with status 1 when any file failed.
+# Converts every product file of a folder (*.xml, plain or compressed as
+# *.xml.gz, .xz, .bz2, .zst) with l2xml2ascii, several files at a time; the
+# tables are written next to the products.  Prints "FAILED name" for every
+# file whose conversion did not end with exit status 0 (and on standard error
+# that run's "TAIHEN: " lines), and exits with status 1 when any file failed.
 #
 # Usage: batch-convert.sh [-j JOBS] [-p PROGRAM] [-H HEADER] FOLDER
 #   -j JOBS     conversions run at the same time (default: number of CPUs)
@@ -52,7 +52,7 @@ convert='
     exit 1
 '
 
-for f in "$folder"*.xml "$folder"*.xml.gz; do
+for f in "$folder"*.xml "$folder"*.xml.gz "$folder"*.xml.xz "$folder"*.xml.bz2 "$folder"*.xml.zst; do
     [ -f "$f" ] || continue
     printf '%s\0' "${f##*/}"
 done | xargs -0 -n 1 -P "$jobs" sh -c "$convert" sh "$program" "$folder" "$header"

@@ -15,6 +15,12 @@ need cmake command -v cmake
 need make command -v make
 need pkg-config command -v pkg-config
 need libxml2-dev pkg-config --exists libxml-2.0
+need libarchive-dev pkg-config --exists libarchive
+# The compressors the tests make compressed products with.
+need gzip command -v gzip
+need xz-utils command -v xz
+need bzip2 command -v bzip2
+need zstd command -v zstd
 need libgtest-dev test -f /usr/include/gtest/gtest.h
 for extra in "$@"; do
     case "$extra" in

@@ -442,12 +442,19 @@ TEST_F(HostileTest, MegabyteAttributeValues)
         "<PDF_File encoding=\"Base64" + blanks + "\">JVBERi0xLjQK</PDF_File>\n"
         "</List_of_PDF_Files></SST_PRP_2>\n"
         "</SST_PSO_2></Data_Block>\n");
-    EXPECT_EQ(0, r.status);
+    // Values past 65,536 bytes are not read: each counts as missing and is
+    // reported.
+    EXPECT_EQ(1, r.status);
     EXPECT_EQ(kReport + output_to(kPcv) + finished("SST_PCV_2") + output_to(kPrp) +
                   "no encoding!\n" + finished("SST_PRP_2"),
               r.out);
-    EXPECT_EQ("    12     34    5.0000000e+00\n"
-              "     0      6    7.0000000e+00\n",
+    const std::string refused = " longer than 65536 bytes in " + kInput + ", ignored";
+    EXPECT_EQ(kNoHeader + "\nTAIHEN: attribute row" + refused + "\nTAIHEN: attribute column" +
+                  refused + "\nTAIHEN: attribute row" + refused +
+                  "\nTAIHEN: attribute encoding" + refused + "\n",
+              r.err);
+    EXPECT_EQ("-999999 -999999    5.0000000e+00\n"
+              "-999999      6    7.0000000e+00\n",
               file(kPcv));
     EXPECT_EQ("JVBERi0xLjQK", file(kPrp));
 }

@@ -142,6 +142,12 @@ TEST(AttributeValueTest, AgreesWithTheReaderOnEveryKindOfValue)
         "<!DOCTYPE a [<!ENTITY k 'km'>]><a unit='&k;' row='1&k;2'/>",
         // Defaults from the document type, present or overridden.
         "<!DOCTYPE a [<!ATTLIST a row CDATA '5' unit CDATA #FIXED 'km'>]><a/><a row='6'/>",
+        // Entities made of entities, undeclared references, character references.
+        "<!DOCTYPE a [<!ENTITY one '1'><!ENTITY two '&one;&one;'><!ENTITY e ''>]>"
+        "<a row='&two;x&one;' column='&e;&e;' unit='&#107;&two;&#109;'/>",
+        // A default declared for a prefixed element goes by its qualified name.
+        "<!DOCTYPE p:a [<!ATTLIST p:a row CDATA '5'><!ATTLIST a column CDATA '7'>]>"
+        "<p:a xmlns:p='urn:p'/>",
         // Names that begin one another.
         "<a rows='1' ro='2' row='3' units='4' uni='5'/>",
         // Prefixed attributes of the same local name do not count.
