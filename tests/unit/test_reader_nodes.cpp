@@ -145,9 +145,6 @@ TEST(AttributeValueTest, AgreesWithTheReaderOnEveryKindOfValue)
         // Entities made of entities, undeclared references, character references.
         "<!DOCTYPE a [<!ENTITY one '1'><!ENTITY two '&one;&one;'><!ENTITY e ''>]>"
         "<a row='&two;x&one;' column='&e;&e;' unit='&#107;&two;&#109;'/>",
-        // A default declared for a prefixed element goes by its qualified name.
-        "<!DOCTYPE p:a [<!ATTLIST p:a row CDATA '5'><!ATTLIST a column CDATA '7'>]>"
-        "<p:a xmlns:p='urn:p'/>",
         // Names that begin one another.
         "<a rows='1' ro='2' row='3' units='4' uni='5'/>",
         // Prefixed attributes of the same local name do not count.
@@ -159,6 +156,26 @@ TEST(AttributeValueTest, AgreesWithTheReaderOnEveryKindOfValue)
     };
     for (const char* document : documents)
         expect_same_attributes(document, names);
+}
+
+// A default declared for a prefixed element goes by its qualified name, as
+// libxml2 2.9's reader finds it; 2.15's reader finds none there.  The
+// converter gives the one answer whatever libxml2 it runs on.
+TEST(AttributeValueTest, DefaultOfAPrefixedElementGoesByItsQualifiedName)
+{
+    const std::string document =
+        "<!DOCTYPE p:a [<!ATTLIST p:a row CDATA '5'><!ATTLIST a column CDATA '7'>]>"
+        "<p:a xmlns:p='urn:p'/>";
+    xmlTextReaderPtr reader = xmlReaderForMemory(document.data(), static_cast<int>(document.size()),
+                                                 "test.xml", nullptr, 0);
+    ASSERT_NE(reader, nullptr);
+    ASSERT_EQ(1, xmlTextReaderRead(reader));  // the document type
+    ASSERT_EQ(1, xmlTextReaderRead(reader));  // p:a
+    const AttributeValue row(reader, "row");
+    const AttributeValue column(reader, "column");
+    EXPECT_STREQ("5", row.text());
+    EXPECT_EQ(nullptr, column.text());
+    xmlFreeTextReader(reader);
 }
 
 // Random documents: nesting, empty elements, text, white space, references,
