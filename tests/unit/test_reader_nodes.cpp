@@ -143,8 +143,8 @@ TEST(AttributeValueTest, AgreesWithTheReaderOnEveryKindOfValue)
         // Defaults from the document type, present or overridden.
         "<!DOCTYPE a [<!ATTLIST a row CDATA '5' unit CDATA #FIXED 'km'>]><a/><a row='6'/>",
         // Entities made of entities, undeclared references, character references.
-        "<!DOCTYPE a [<!ENTITY one '1'><!ENTITY two '&one;&one;'><!ENTITY e ''>]>"
-        "<a row='&two;x&one;' column='&e;&e;' unit='&#107;&two;&#109;'/>",
+        ("<!DOCTYPE a [<!ENTITY one '1'><!ENTITY two '&one;&one;'><!ENTITY e ''>]>"
+         "<a row='&two;x&one;' column='&e;&e;' unit='&#107;&two;&#109;'/>"),
         // Names that begin one another.
         "<a rows='1' ro='2' row='3' units='4' uni='5'/>",
         // Prefixed attributes of the same local name do not count.
