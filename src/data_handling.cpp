@@ -874,6 +874,8 @@ void start_input()
     s.TAG_flags.fill(0);
     s.HDR_TAG_flags = 0;
     s.product = kNoProduct;
+    s.open_product = nullptr;
+    s.sections_started = 0;
     initialize_EGG_NOM_2_data();
     initialize_SST_PCV_2_data();
     initialize_SST_PKI_2_data();

@@ -214,6 +214,8 @@ struct FileIdentity {
     uint64_t inode = 0;
 };
 
+struct ProductDescription;
+
 // Everything one run of the program reads and changes, in one place;
 // reset_run_state() sets it back, and a run starts with that.
 struct RunState {
@@ -221,6 +223,8 @@ struct RunState {
     TagPath TAG_flags{};        // tag codes of the elements open at depths 0 to 9
     int32_t HDR_TAG_flags = 0;  // header bits of the header elements now open
     int32_t product = kNoProduct;  // bit of the product whose section is open, or 0
+    const ProductDescription* open_product = nullptr;  // its description
+    int sections_started = 0;   // product sections started in the current input
 
     // Product records, and the header's epoch reference
     EGG_NOM_2_record EGG_NOM_2_data{};

@@ -35,7 +35,7 @@ static_assert(kAttributesPerElement == 2, "route_attributes reads two");
 // ---------------------------------------------------------------------------
 // Tag paths
 
-TagPath& TAG_flags = run_state.TAG_flags;
+TagPath& TAG_flags = run_state.TAG_flags;  // the run's tag path, by its own name
 
 // The tag path shows `path` while `open_elements` elements are open.  The
 // open elements hold non-zero entries from depth 0 (codes are never 0) and
@@ -85,12 +85,10 @@ bool could_show_closed(uint32_t lengths, int open_elements)
     return open_elements >= 0 && open_elements < 31 && (lengths >> (open_elements + 1) & 1) != 0;
 }
 
-// The description of the product in `product`; the two change together.
-const ProductDescription* open_product = nullptr;
-
+// The open product's description and bit change together.
 void set_open_product(const ProductDescription* p)
 {
-    open_product = p;
+    run_state.open_product = p;
     run_state.product = p != nullptr ? p->bit : kNoProduct;
 }
 
@@ -105,7 +103,7 @@ OutputFile& stream_of(const ProductDescription& p)
 // Attributes of the element just started that reach the open product's record.
 void route_attributes(xmlTextReaderPtr reader, int open_elements)
 {
-    const ProductDescription* p = open_product;
+    const ProductDescription* p = run_state.open_product;
     if (p == nullptr || p->attribute_count == 0 ||
         !could_show_closed(attribute_path_lengths(), open_elements))
         return;
@@ -125,7 +123,7 @@ void route_attributes(xmlTextReaderPtr reader, int open_elements)
 // the reader calls white space.
 void route_text(const xmlChar* text, int open_elements)
 {
-    const ProductDescription* p = open_product;
+    const ProductDescription* p = run_state.open_product;
     if (p != nullptr && open_elements >= p->fewest_open_for_text &&
         tag_path_shows(TAG_flags, p->record) && !is_xml_white_space(text))
         p->put_text(TAG_flags, as_text(text));
@@ -187,13 +185,10 @@ bool open_output(OutputFile& stream, const std::string& file)
     return true;
 }
 
-// Sections started in the product pass of the current input.
-int sections_started = 0;
-
 void start_section(const ProductDescription& p, const OutputNames& names)
 {
     set_open_product(&p);
-    ++sections_started;
+    ++run_state.sections_started;
     const std::string file = names.file_for(p);
     std::printf("     output to: %s\n", file.c_str());
     // A section that starts again while its file is open goes on writing it.
@@ -232,7 +227,7 @@ void element_end(int depth)
     else
         std::puts("MESSAGE: something went wrong - level > 9 reached!");
 
-    const ProductDescription* p = open_product;
+    const ProductDescription* p = run_state.open_product;
     if (p == nullptr)
         return;
     if (p->write != nullptr && shows(p->list, depth)) {
@@ -277,7 +272,7 @@ void product_pass(const OutputNames& names)
 {
     TAG_flags.fill(0);
     set_open_product(nullptr);
-    sections_started = 0;
+    run_state.sections_started = 0;
     run_state.product_identity = identity_of(run_state.product_file);
     TagCodeCache codes;
     ReaderNodes nodes;
@@ -300,7 +295,7 @@ void product_pass(const OutputNames& names)
         }
     });
     set_open_product(nullptr);
-    if (read && sections_started == 0)
+    if (read && run_state.sections_started == 0)
         report_failure("no product section in %s\n", run_state.product_file.c_str());
 }
 
