@@ -92,11 +92,14 @@ fetch_and_build() {
     mkdir -p "$apt_dir/state/lists/partial" "$apt_dir/cache/archives/partial" "$dir/deb" "$dir/src"
     echo "deb [signed-by=$keyring] $uri sid main" >"$apt_dir/sources.list"
     # Only the package list itself: no translations, no contents indexes.
+    # Unstable's Release file is valid for a week only; a mirror that is a
+    # dated snapshot serves one already expired, which apt refuses unless told
+    # otherwise (its signature is still checked).
     set -- -o Dir::Etc::SourceList="$apt_dir/sources.list" -o Dir::Etc::SourceParts=- \
         -o Dir::State="$apt_dir/state" -o Dir::Cache="$apt_dir/cache" \
         -o Dir::State::status=/var/lib/dpkg/status -o Debug::NoLocking=1 \
         -o Acquire::Languages=none -o APT::Sandbox::User="$(id -un)" \
-        -o Acquire::Retries=2 -o Acquire::http::Timeout=60 \
+        -o Acquire::Retries=2 -o Acquire::http::Timeout=60 -o Acquire::Check-Valid-Until=false \
         -o Acquire::IndexTargets::deb::Contents-deb::DefaultEnabled=false
     apt-get -q "$@" update >"$apt_dir/update.log" 2>&1 \
         || { cat "$apt_dir/update.log" >&2; fail "cannot read Debian unstable's package list from $uri"; }
