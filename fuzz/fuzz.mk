@@ -21,8 +21,10 @@ FUZZ_ARGS          ?=
 FUZZ_HARNESSES     := product_pass header_pass base64 command_line
 MEMCHECK_BUILD     ?= build-memcheck
 
-FUZZ_XML_CFLAGS := $(shell pkg-config --cflags libxml-2.0 2>/dev/null || xml2-config --cflags)
-FUZZ_XML_LIBS   := $(shell pkg-config --libs libxml-2.0 2>/dev/null || xml2-config --libs) \
+# Asked for when a recipe runs, not when make reads this file: on a fresh
+# system pkg-config and libxml2-dev arrive only with fuzz-deps.
+FUZZ_XML_CFLAGS  = $(shell pkg-config --cflags libxml-2.0 2>/dev/null || xml2-config --cflags)
+FUZZ_XML_LIBS    = $(shell pkg-config --libs libxml-2.0 2>/dev/null || xml2-config --libs) \
                    $(shell pkg-config --libs libarchive 2>/dev/null || echo -larchive) -pthread
 FUZZ_SANITIZE   := address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer
 FUZZ_CXXFLAGS   ?= -std=c++17 -g -O1 -Wall -Wextra -ffp-contract=off
@@ -47,14 +49,14 @@ fuzz-deps:
 
 fuzz-build: fuzz-deps $(FUZZ_BINARIES)
 
-$(FUZZ_BUILD)/%.o: src/%.cpp $(FUZZ_HEADERS)
+$(FUZZ_BUILD)/%.o: src/%.cpp $(FUZZ_HEADERS) | fuzz-deps
 	@mkdir -p $(FUZZ_BUILD)
 	$(FUZZ_CXX) $(FUZZ_CXXFLAGS) -fsanitize=fuzzer-no-link,$(FUZZ_SANITIZE) \
 	    $(FUZZ_XML_CFLAGS) -Isrc -c $< -o $@
 
 # The driver: the harnesses call its run(); its weak main gives way to
 # libFuzzer's.
-$(FUZZ_BUILD)/main.o: src/main.cpp $(FUZZ_HEADERS)
+$(FUZZ_BUILD)/main.o: src/main.cpp $(FUZZ_HEADERS) | fuzz-deps
 	@mkdir -p $(FUZZ_BUILD)
 	$(FUZZ_CXX) $(FUZZ_CXXFLAGS) -fsanitize=fuzzer-no-link,$(FUZZ_SANITIZE) \
 	    $(FUZZ_XML_CFLAGS) -Isrc -DL2_VERSION='"fuzz"' -c $< -o $@
