@@ -89,7 +89,7 @@ bool can_write(const OutputFile& out)
 {
     if (out.is_open())
         return true;
-    std::puts("TAIHEN: output file is not open!");
+    report_line("TAIHEN: output file is not open!\n");
     return false;
 }
 
@@ -213,6 +213,19 @@ static_assert(groups_are_well_formed(), "gradient groups");
 
 }  // namespace
 
+// The columns in the order the writer prints them; values as in the file.
+constexpr const char* kEggColumnNames =
+    "gps_time XX YY ZZ XY XZ YZ "
+    "sigma_XX sigma_YY sigma_ZZ sigma_XY sigma_XZ sigma_YZ "
+    "flag_XX flag_YY flag_ZZ flag_XY flag_XZ flag_YZ "
+    "direct_tides_XX direct_tides_YY direct_tides_ZZ direct_tides_XY direct_tides_XZ direct_tides_YZ "
+    "solid_earth_tides_XX solid_earth_tides_YY solid_earth_tides_ZZ solid_earth_tides_XY solid_earth_tides_XZ solid_earth_tides_YZ "
+    "ocean_tides_XX ocean_tides_YY ocean_tides_ZZ ocean_tides_XY ocean_tides_XZ ocean_tides_YZ "
+    "pole_tides_XX pole_tides_YY pole_tides_ZZ pole_tides_XY pole_tides_XZ pole_tides_YZ "
+    "non_tidal_XX non_tidal_YY non_tidal_ZZ non_tidal_XY non_tidal_XZ non_tidal_YZ "
+    "calibration_XX calibration_YY calibration_ZZ calibration_XY calibration_XZ calibration_YZ "
+    "Q1 Q2 Q3 Q4";
+
 constexpr ProductDescription kEGG_NOM_2_description = {
     "EGG_NOM_2", kEGG_NOM_2, "ascii",
     nothing_below(tag_path({"Data_Block", "EGG_NOM_2"})),
@@ -222,6 +235,7 @@ constexpr ProductDescription kEGG_NOM_2_description = {
     nullptr, 0,
     kGradientGroups.data(), kGradientGroups.size(),
     0,  // every text in a record is looked at (and may be reported)
+    kEggColumnNames, false,
     initialize_EGG_NOM_2_data, PutToStruct_EGG_NOM_2, OutputToFileASCII_EGG_NOM_2,
     &RunState::fid_egg_nom,
 };
@@ -337,7 +351,7 @@ void PutToStruct_EGG_NOM_2(const TagPath& tags, const char* text)
         }
         level = deepest;
     }
-    std::printf("MESSAGE: tag not found --> level %d, tags %d %d %d %d %d %d %d %d\n", level,
+    report_line("MESSAGE: tag not found --> level %d, tags %d %d %d %d %d %d %d %d\n", level,
                 tags[0], tags[1], tags[2], tags[3], tags[4], tags[5], tags[6], tags[7]);
 }
 
@@ -412,6 +426,7 @@ constexpr ProductDescription kSST_PCV_2_description = {
     nullptr, 0,
     nullptr, 0,
     0,
+    "row column element", false,
     initialize_SST_PCV_2_data, PutToStruct_SST_PCV_2, OutputToFileASCII_SST_PCV_2,
     &RunState::fid_sst_pcv,
 };
@@ -563,6 +578,7 @@ constexpr ProductDescription kSST_PKI_2_description = {
     kPkiFields.data(), kPkiFields.size(),
     nullptr, 0,
     fewest_open_elements(orbit_state_routes(run_state.SST_PKI_2_data)),
+    "gps_time[s] X[m] Y[m] Z[m] clock", false,
     initialize_SST_PKI_2_data, PutToStruct_SST_PKI_2, OutputToFileASCII_SST_PKI_2,
     &RunState::fid_sst_pki,
 };
@@ -577,6 +593,7 @@ constexpr ProductDescription kSST_PRD_2_description = {
     nullptr, 0,
     fewest_open_elements(joined(orbit_state_routes(run_state.SST_PRD_2_data),
                                 velocity_routes(run_state.SST_PRD_2_data))),
+    "gps_time[s] X[m] Y[m] Z[m] clock VX[m/s] VY[m/s] VZ[m/s] clock_change_rate", false,
     initialize_SST_PRD_2_data, PutToStruct_SST_PRD_2, OutputToFileASCII_SST_PRD_2,
     &RunState::fid_sst_prd,
 };
@@ -714,6 +731,7 @@ constexpr ProductDescription kSST_PRM_2_description = {
     kPrmFields.data(), kPrmFields.size(),
     nullptr, 0,
     fewest_open_elements(rotation_routes(run_state.SST_PRM_2_data)),
+    "gps_time[s] Q1 Q2 Q3 Q4", false,
     initialize_SST_PRM_2_data, PutToStruct_SST_PRM_2, OutputToFileASCII_SST_PRM_2,
     &RunState::fid_sst_prm,
 };
@@ -762,12 +780,14 @@ constexpr AttributeRoute kDocumentAttributes[] = {
 constexpr ProductDescription kSST_PRP_2_description = {
     "SST_PRP_2", kSST_PRP_2, "pdf",
     nothing_below(tag_path({"Data_Block", "SST_PSO_2", "SST_PRP_2"})),
-    CodePath{},  // documents are written as their text comes, not per record
+    // Documents are written as their text comes, not when a record ends.
+    nothing_below(tag_path({"Data_Block", "SST_PSO_2", "SST_PRP_2", "List_of_PDF_Files"})),
     kDocumentRecord,
     kDocumentAttributes, 1,
     nullptr, 0,
     nullptr, 0,
     0,
+    nullptr, true,
     initialize_SST_PRP_2_data, PutToStruct_SST_PRP_2_Text, nullptr,
     &RunState::fid_sst_prp,
 };
@@ -830,7 +850,7 @@ void OutputToFile_SST_PRP_2_Document(OutputFile& out, const char* text)
         if (held > pads)
             out.write(buffer.get(), held - pads);
     } else {
-        std::puts("no encoding!");
+        report_line("no encoding!\n");
         out.write(text, length);
     }
     PutToStruct_SST_PRP_2_Encoding(0);
@@ -897,4 +917,9 @@ void reset_run_state()
     s.product_identity = FileIdentity{};
     s.header_identity = FileIdentity{};
     s.outputs_opened.clear();
+    s.documents_started = 0;
+    s.status_line_width = 0;
+    s.column_names = false;
+    s.split_documents = false;
+    s.progress = ProgressChoice::kAuto;
 }

@@ -17,8 +17,12 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <condition_variable>
 #include <mutex>
 #include <new>
@@ -339,6 +343,95 @@ private:
 // small fixed ring, so that inflating and parsing run side by side in
 // constant memory; the thread touches nothing but the archive handle and the
 // ring.
+// The progress of one product pass, shown on standard error: the share of
+// the file read, the speed and the time left.  On a terminal the line is
+// redrawn a few times a second and taken away at the end; elsewhere a line
+// is printed every second and once at the end.
+class ProgressMeter {
+public:
+    // `file_size`: bytes of the file as stored, 0 when not known.
+    ProgressMeter(uint64_t file_size, bool on_terminal)
+        : file_size_(file_size), on_terminal_(on_terminal), start_(Clock::now()), last_(start_)
+    {
+        if (on_terminal_)
+            show(0, 0.0);
+    }
+    ~ProgressMeter() { clear_status_line(); }
+    ProgressMeter(const ProgressMeter&) = delete;
+    ProgressMeter& operator=(const ProgressMeter&) = delete;
+
+    // `bytes_read` of the file have been read: shown when an update is due.
+    void update(uint64_t bytes_read)
+    {
+        const Clock::time_point now = Clock::now();
+        if (now - last_ < (on_terminal_ ? kTerminalInterval : kLogInterval))
+            return;
+        last_ = now;
+        show(bytes_read, seconds_since_start(now));
+    }
+
+    // The pass has ended: the terminal line goes, a log gets its last line.
+    void finish(uint64_t bytes_read)
+    {
+        if (on_terminal_)
+            clear_status_line();
+        else
+            show(bytes_read, seconds_since_start(Clock::now()));
+    }
+
+private:
+    using Clock = std::chrono::steady_clock;
+    static constexpr Clock::duration kTerminalInterval = std::chrono::milliseconds(200);
+    static constexpr Clock::duration kLogInterval = std::chrono::seconds(1);
+
+    double seconds_since_start(Clock::time_point now) const
+    {
+        return std::chrono::duration<double>(now - start_).count();
+    }
+
+    // "progress: 42% of 1073.7 MB read, 153.2 MB/s, 0:07 left"; without the
+    // file's size only what was read and the speed.
+    void show(uint64_t bytes_read, double seconds)
+    {
+        const double megabytes = static_cast<double>(bytes_read) / 1e6;
+        const double speed = seconds > 0 ? megabytes / seconds : 0.0;
+        char text[160];
+        if (file_size_ == 0) {
+            std::snprintf(text, sizeof text, "progress: %.1f MB read, %.1f MB/s", megabytes, speed);
+        } else {
+            const uint64_t done = std::min(bytes_read, file_size_);
+            const int percent = static_cast<int>(done * 100 / file_size_);
+            std::string left = "-:--";
+            if (done == file_size_) {
+                left = "0:00";
+            } else if (done > 0 && seconds > 0) {
+                const double rest = seconds * static_cast<double>(file_size_ - done) / static_cast<double>(done);
+                left = clock_text(rest);
+            }
+            std::snprintf(text, sizeof text, "progress: %3d%% of %.1f MB read, %.1f MB/s, %s left",
+                          percent, static_cast<double>(file_size_) / 1e6, speed, left.c_str());
+        }
+        show_status_line(text, on_terminal_);
+    }
+
+    // Seconds as m:ss, or h:mm:ss from an hour on.
+    static std::string clock_text(double seconds)
+    {
+        const long total = seconds < 1e7 ? static_cast<long>(seconds + 0.5) : 9999999L;
+        char text[32];
+        if (total >= 3600)
+            std::snprintf(text, sizeof text, "%ld:%02ld:%02ld", total / 3600, total / 60 % 60, total % 60);
+        else
+            std::snprintf(text, sizeof text, "%ld:%02ld", total / 60, total % 60);
+        return text;
+    }
+
+    const uint64_t file_size_;
+    const bool on_terminal_;
+    const Clock::time_point start_;
+    Clock::time_point last_;  // when the line was last shown
+};
+
 class XmlInput {
 public:
     XmlInput() = default;
@@ -353,6 +446,9 @@ public:
         file_.fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
         if (file_.fd < 0)
             return false;
+        struct stat st;
+        if (fstat(file_.fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0)
+            file_size_ = static_cast<uint64_t>(st.st_size);
         start();
         return true;
     }
@@ -367,6 +463,13 @@ public:
     // Reading or decompressing failed; error() tells why.
     bool failed() const { return failed_; }
     const char* error() const { return error_.c_str(); }
+
+    // Bytes of the file as stored (0: not a regular file), and read so far.
+    uint64_t file_size() const { return file_size_; }
+    uint64_t file_bytes_read() const { return file_bytes_read_.load(std::memory_order_relaxed); }
+
+    // `meter` hears of the reading at every block; null: nobody.
+    void watch(ProgressMeter* meter) { meter_ = meter; }
 
 private:
     static constexpr std::size_t kFileChunk = std::size_t{1} << 17;   // bytes per read(2)
@@ -577,6 +680,7 @@ private:
         }
         if (got == 0)
             self.file_ended_ = true;
+        self.file_bytes_read_.fetch_add(static_cast<uint64_t>(got), std::memory_order_relaxed);
         *buffer = self.chunk_.get();
         return got;
     }
@@ -598,6 +702,8 @@ private:
     // The next block of content into next_ / left_, or at_end_.
     void next_block()
     {
+        if (meter_ != nullptr)
+            meter_->update(file_bytes_read());
         if (decompressor_) {
             bool failed = false;
             std::string reason;
@@ -641,6 +747,10 @@ private:
     }
 
     FileDescriptor file_;
+    uint64_t file_size_ = 0;         // bytes of a regular file, else 0
+    // Bytes read from the file, by whichever thread reads it.
+    std::atomic<uint64_t> file_bytes_read_{0};
+    ProgressMeter* meter_ = nullptr;
     std::unique_ptr<char[]> chunk_;  // the last chunk read from the file
     bool file_ended_ = false;        // read(2) has said end of file
     bool file_failed_ = false;       // read(2) has failed

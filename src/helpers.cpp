@@ -18,6 +18,7 @@
 void report_failure(const char* format, ...)
 {
     ++run_state.failures;
+    clear_status_line();
     std::fputs("TAIHEN: ", stderr);
     va_list args;
     va_start(args, format);
@@ -28,6 +29,39 @@ void report_failure(const char* format, ...)
 int failures_reported()
 {
     return run_state.failures;
+}
+
+void report_line(const char* format, ...)
+{
+    clear_status_line();
+    va_list args;
+    va_start(args, format);
+    std::vprintf(format, args);
+    va_end(args);
+}
+
+void show_status_line(const std::string& text, bool on_terminal)
+{
+    if (!on_terminal) {
+        std::fprintf(stderr, "%s\n", text.c_str());
+        return;
+    }
+    // Over the line shown before, blanking what the new one leaves over.
+    std::size_t& width = run_state.status_line_width;
+    const int blanks = width > text.size() ? static_cast<int>(width - text.size()) : 0;
+    std::fprintf(stderr, "\r%s%*s", text.c_str(), blanks, "");
+    if (blanks > 0)
+        std::fprintf(stderr, "\r%s", text.c_str());
+    width = text.size();
+}
+
+void clear_status_line()
+{
+    std::size_t& width = run_state.status_line_width;
+    if (width == 0)
+        return;
+    std::fprintf(stderr, "\r%*s\r", static_cast<int>(width), "");
+    width = 0;
 }
 
 void prepare_standard_streams()

@@ -45,6 +45,17 @@ void report_failure(const char* format, ...) __attribute__((format(printf, 1, 2)
 // Number of failures reported so far in this run.
 int failures_reported();
 
+// Prints the formatted text on standard output.  Every line the passes print
+// goes through it, so that a progress line on the terminal is taken away
+// first.
+void report_line(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// The progress line on standard error.  On a terminal show_status_line()
+// draws `text` over the line shown before and clear_status_line() takes it
+// away again; elsewhere each text is one line of its own and stays.
+void show_status_line(const std::string& text, bool on_terminal);
+void clear_status_line();
+
 // At the start of a run: SIGPIPE ignored, and standard input, output and
 // error that are closed opened on /dev/null.
 void prepare_standard_streams();
@@ -216,6 +227,13 @@ struct FileIdentity {
 
 struct ProductDescription;
 
+// When the product pass shows its progress on standard error.
+enum class ProgressChoice {
+    kAuto,  // on a terminal, for product files of at least 64 MiB
+    kOn,    // --progress: always
+    kOff,   // --no-progress: never
+};
+
 // Everything one run of the program reads and changes, in one place;
 // reset_run_state() sets it back, and a run starts with that.
 struct RunState {
@@ -225,6 +243,13 @@ struct RunState {
     int32_t product = kNoProduct;  // bit of the product whose section is open, or 0
     const ProductDescription* open_product = nullptr;  // its description
     int sections_started = 0;   // product sections started in the current input
+    int documents_started = 0;  // PDF_File records met so far in the run: numbers split files
+    std::size_t status_line_width = 0;  // characters of the progress line now drawn, 0: none
+
+    // What the command line asked of every input
+    bool column_names = false;     // tables begin with a line naming their columns
+    bool split_documents = false;  // every PDF_File goes into a file of its own
+    ProgressChoice progress = ProgressChoice::kAuto;
 
     // Product records, and the header's epoch reference
     EGG_NOM_2_record EGG_NOM_2_data{};
@@ -317,6 +342,11 @@ struct ProductDescription {
     // Fewest open elements under which its text setter can use (or report)
     // a text: text with fewer elements open around it is passed over.
     int32_t fewest_open_for_text;
+    // The table's columns by name, blank-separated, as --column-names puts
+    // them after "# " on the first line; null for documents.
+    const char* column_names;
+    // With --split-documents every record goes into a file of its own.
+    bool file_per_record;
     void (*initialize)();                                   // back to the fill values
     void (*put_text)(const TagPath& tags, const char* text);  // takes text in a record
     void (*write)(OutputFile& out);  // prints one record line, then resets (or null)

@@ -7,10 +7,12 @@
 #include <algorithm>
 #include <cassert>
 #include <cerrno>
+#include <cstdarg>
 #include <cstdint>
 #include <cstring>
 #include <getopt.h>
 #include <new>
+#include <optional>
 #include <string>
 #include <sys/stat.h>
 #include <vector>
@@ -142,6 +144,12 @@ struct OutputNames {
     {
         return before_product + p.name + before_extension + p.extension;
     }
+    // The file of one record: "_<number>" before the extension's ".".
+    std::string file_for_record(const ProductDescription& p, int number) const
+    {
+        const std::string before_dot = before_extension.substr(0, before_extension.size() - 1);
+        return before_product + p.name + before_dot + "_" + std::to_string(number) + "." + p.extension;
+    }
 };
 
 // ---------------------------------------------------------------------------
@@ -160,10 +168,11 @@ bool same_file(const FileIdentity& a, const FileIdentity& b)
     return a.known && b.known && a.device == b.device && a.inode == b.inode;
 }
 
-// Opens the output file of a section; false when it cannot be had.  A file
-// this run has opened before is added to, any other is created anew; a file
-// that is the product or the header file being read is never touched.
-bool open_output(OutputFile& stream, const std::string& file)
+// Opens an output file of product `p`; false when it cannot be had.  A file
+// this run has opened before is added to, any other is created anew (a table
+// then begins with its column names when they were asked for); a file that
+// is the product or the header file being read is never touched.
+bool open_output(const ProductDescription& p, OutputFile& stream, const std::string& file)
 {
     const FileIdentity existing = identity_of(file);
     const char* input_kind = same_file(existing, run_state.product_identity) ? "product"
@@ -180,21 +189,36 @@ bool open_output(OutputFile& stream, const std::string& file)
         report_failure("cannot create %s: %s\n", file.c_str(), std::strerror(errno));
         return false;
     }
-    if (!opened_before)
+    if (!opened_before) {
         opened.push_back(file);
+        if (run_state.column_names && p.column_names != nullptr)
+            stream.write(std::string("# ") + p.column_names + "\n");
+    }
     return true;
+}
+
+// Announces the output file of `p` and has its stream write there.
+void output_to(const ProductDescription& p, const std::string& file)
+{
+    report_line("     output to: %s\n", file.c_str());
+    // A section that starts again while its file is open goes on writing it.
+    OutputFile& stream = stream_of(p);
+    if (!stream.is_open() || stream.path() != file)
+        open_output(p, stream, file);
+}
+
+// Whether each record of `p` goes into a file of its own.
+bool file_per_record(const ProductDescription& p)
+{
+    return p.file_per_record && run_state.split_documents;
 }
 
 void start_section(const ProductDescription& p, const OutputNames& names)
 {
     set_open_product(&p);
     ++run_state.sections_started;
-    const std::string file = names.file_for(p);
-    std::printf("     output to: %s\n", file.c_str());
-    // A section that starts again while its file is open goes on writing it.
-    OutputFile& stream = stream_of(p);
-    if (!stream.is_open() || stream.path() != file)
-        open_output(stream, file);
+    if (!file_per_record(p))  // otherwise each record opens its own file
+        output_to(p, names.file_for(p));
 }
 
 void element_start(xmlTextReaderPtr reader, const xmlChar* name, int depth, bool empty,
@@ -205,7 +229,7 @@ void element_start(xmlTextReaderPtr reader, const xmlChar* name, int depth, bool
         if (depth >= 0 && depth < kTagDepths)
             TAG_flags[depth] = codes.code(reader, name, depth);
         else
-            std::puts("MESSAGE: something went wrong -- level > 9 reached!");
+            report_line("MESSAGE: something went wrong -- level > 9 reached!\n");
 
         if (could_show_closed(section_path_lengths(), depth + 1)) {
             for (const ProductDescription* p : kProductDescriptions) {
@@ -216,6 +240,9 @@ void element_start(xmlTextReaderPtr reader, const xmlChar* name, int depth, bool
                 }
             }
         }
+        const ProductDescription* p = run_state.open_product;
+        if (p != nullptr && file_per_record(*p) && shows(nothing_below(p->record), depth + 1))
+            output_to(*p, names.file_for_record(*p, ++run_state.documents_started));
     }
     route_attributes(reader, empty ? depth : depth + 1);
 }
@@ -225,30 +252,78 @@ void element_end(int depth)
     if (depth >= 0 && depth < kTagDepths)
         TAG_flags[depth] = 0;
     else
-        std::puts("MESSAGE: something went wrong - level > 9 reached!");
+        report_line("MESSAGE: something went wrong - level > 9 reached!\n");
 
     const ProductDescription* p = run_state.open_product;
     if (p == nullptr)
         return;
-    if (p->write != nullptr && shows(p->list, depth)) {
-        p->write(stream_of(*p));
+    if (shows(p->list, depth)) {  // a record has ended
+        if (p->write != nullptr)
+            p->write(stream_of(*p));
+        else if (file_per_record(*p))
+            stream_of(*p).close();
     } else if (shows(p->section, depth)) {
-        std::printf("          ... finished writing %s.\n", p->name);
+        report_line("          ... finished writing %s.\n", p->name);
         stream_of(*p).close();
         set_open_product(nullptr);
     }
 }
 
+// Product files from this size on show their progress on a terminal.
+constexpr uint64_t kProgressFileSize = uint64_t{64} << 20;
+
+// libxml2's messages while a progress line is drawn: the line goes first.
+void print_libxml2_message(void*, const char* format, ...)
+{
+    clear_status_line();
+    va_list args;
+    va_start(args, format);
+    std::vfprintf(stderr, format, args);
+    va_end(args);
+}
+
+// While it lives, libxml2's messages take the progress line away first.
+struct Libxml2MessagesAroundStatusLine {
+    Libxml2MessagesAroundStatusLine() { xmlSetGenericErrorFunc(nullptr, print_libxml2_message); }
+    ~Libxml2MessagesAroundStatusLine() { xmlSetGenericErrorFunc(nullptr, nullptr); }
+    Libxml2MessagesAroundStatusLine(const Libxml2MessagesAroundStatusLine&) = delete;
+    Libxml2MessagesAroundStatusLine& operator=(const Libxml2MessagesAroundStatusLine&) = delete;
+};
+
+// Whether a pass over `input` shows its progress, as the run chose.
+bool shows_progress(const XmlInput& input)
+{
+    switch (run_state.progress) {
+    case ProgressChoice::kOn:
+        return true;
+    case ProgressChoice::kOff:
+        return false;
+    case ProgressChoice::kAuto:
+        break;
+    }
+    return input.file_size() >= kProgressFileSize && isatty(STDERR_FILENO) == 1;
+}
+
 // Reads the XML file at `path` node by node, calling `visit` with the reader
 // on every node, and reports a file that cannot be opened or read to its
-// end.  True when it was read to its end.
+// end.  True when it was read to its end.  `with_progress`: the pass may
+// show its progress (see shows_progress).
 template <typename Visit>
-bool walk_xml_file(const std::string& path, Visit visit)
+bool walk_xml_file(const std::string& path, Visit visit, bool with_progress = false)
 {
     XmlInput input;  // outlives the reader that reads from it
     if (!input.open(path)) {
         report_failure("Unable to open %s\n", path.c_str());
         return false;
+    }
+    std::optional<ProgressMeter> meter;
+    std::optional<Libxml2MessagesAroundStatusLine> messages;
+    if (with_progress && shows_progress(input)) {
+        const bool on_terminal = isatty(STDERR_FILENO) == 1;
+        meter.emplace(input.file_size(), on_terminal);
+        input.watch(&*meter);
+        if (on_terminal)
+            messages.emplace();
     }
     XmlReader reader(xmlReaderForIO(XmlInput::read, nullptr, &input, path.c_str(), nullptr, 0));
     if (!reader) {
@@ -259,6 +334,8 @@ bool walk_xml_file(const std::string& path, Visit visit)
     while ((result = xmlTextReaderRead(reader.get())) == 1)
         visit(reader.get());
     reader.reset();
+    if (meter)
+        meter->finish(input.file_bytes_read());
     if (input.failed())
         report_failure("read error on %s: %s\n", path.c_str(), input.error());
     if (result != 0 || input.failed()) {
@@ -293,7 +370,7 @@ void product_pass(const OutputNames& names)
         case ReaderNode::kOther:  // comments, CDATA, processing instructions, ...
             break;
         }
-    });
+    }, true);
     set_open_product(nullptr);
     if (read && run_state.sections_started == 0)
         report_failure("no product section in %s\n", run_state.product_file.c_str());
@@ -344,12 +421,20 @@ struct Options {
     std::string output_directory;     // --out-dir
 };
 
-enum OptionCode { kOptHelp = 256, kOptVersion, kOptOutDir };
+enum OptionCode {
+    kOptHelp = 256,
+    kOptVersion,
+    kOptOutDir,
+    kOptColumnNames,
+    kOptSplitDocuments,
+    kOptProgress,
+    kOptNoProgress,
+};
 
 void print_usage()
 {
     std::printf(
-        "Usage: l2xml2ascii [--hdr FILE] [--dir DIR/] [--out-dir DIR] [--if] FILE [FILE...]\n"
+        "Usage: l2xml2ascii [OPTION]... [--if] FILE [FILE...]\n"
         "Converts Level-2 product XML files into one ASCII table per product section\n"
         "(EGG_NOM_2, SST_PCV_2, SST_PKI_2, SST_PRD_2, SST_PRM_2) and writes the\n"
         "documents of an SST_PRP_2 section into one file.  Several files are converted\n"
@@ -361,6 +446,15 @@ void print_usage()
         "                     put straight in front of every relative name, so end it\n"
         "                     with '/'\n"
         "      --out-dir DIR  write every output file into DIR instead\n"
+        "      --column-names begin every table created with a line naming its\n"
+        "                     columns: '# ' and the names (units in brackets)\n"
+        "      --split-documents\n"
+        "                     write every PDF_File into a file of its own: the k-th\n"
+        "                     document of the run gets '_k' before '.pdf'\n"
+        "      --progress     show the progress of every product pass on standard\n"
+        "                     error (one line a second when it is not a terminal)\n"
+        "      --no-progress  never show it (shown by default on a terminal for\n"
+        "                     product files of 64 MiB or more)\n"
         "      --help         show this help and exit\n"
         "      --version      show the version and exit\n"
         "\n"
@@ -389,6 +483,10 @@ Parsed parse_options(int argc, char** argv, Options& options)
         {"hd", required_argument, nullptr, 'H'},
         {"dir", required_argument, nullptr, 'd'},
         {"out-dir", required_argument, nullptr, kOptOutDir},
+        {"column-names", no_argument, nullptr, kOptColumnNames},
+        {"split-documents", no_argument, nullptr, kOptSplitDocuments},
+        {"progress", no_argument, nullptr, kOptProgress},
+        {"no-progress", no_argument, nullptr, kOptNoProgress},
         {"help", no_argument, nullptr, kOptHelp},
         {"version", no_argument, nullptr, kOptVersion},
         {nullptr, 0, nullptr, 0},
@@ -409,6 +507,18 @@ Parsed parse_options(int argc, char** argv, Options& options)
             break;
         case kOptOutDir:
             options.output_directory = optarg;
+            break;
+        case kOptColumnNames:
+            run_state.column_names = true;
+            break;
+        case kOptSplitDocuments:
+            run_state.split_documents = true;
+            break;
+        case kOptProgress:
+            run_state.progress = ProgressChoice::kOn;
+            break;
+        case kOptNoProgress:
+            run_state.progress = ProgressChoice::kOff;
             break;
         case kOptHelp:
             print_usage();
