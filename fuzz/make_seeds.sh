@@ -51,6 +51,7 @@ done
 printf -- '--if\nL2FUZZINSST_PSO_2_20091101T000000_CMDL.xml\n' > "$OUT/command_line/plain"
 printf -- '-i\nL2FUZZINSST_PSO_2_20091101T000000_CMDL.xml\n--hdr\nH.HDR\n' > "$OUT/command_line/header"
 printf -- '--di=sub/\n--if=L2FUZZINSST_PSO_2_20091101T000000_CMDL.xml\n' > "$OUT/command_line/dir"
+printf -- '--column-names\n--split-documents\n--progress\nL2FUZZINSST_PSO_2_20091101T000000_CMDL.xml\n' > "$OUT/command_line/extras"
 
 printf 'TWFu' > "$OUT/base64/man"
 printf 'TWE=\n' > "$OUT/base64/pad1"

@@ -302,4 +302,93 @@ TEST_F(DocumentTest, DocumentFileThatCannotBeCreated)
     EXPECT_EQ((std::vector<std::string>{kOutput + "/", kInput}), e2e::list_files(dir_, true));
 }
 
+// --split-documents: every PDF_File its own file, numbered over the run.
+
+// A second real PDF, made by the sample generator.
+std::string generated_pdf()
+{
+    static const std::string pdf = [] {
+        const e2e::RunResult r = e2e::run_command(
+            "/usr/bin/env",
+            {"python3", "-c",
+             "import sys; sys.path.insert(0, '" L2_SOURCE_DIR "/tools'); import l2gen; "
+             "sys.stdout.buffer.write(l2gen.make_pdf(['L2SAMPLE split documents']))"},
+            "/");
+        EXPECT_EQ(0, r.status) << r.err;
+        return r.out;
+    }();
+    return pdf;
+}
+
+std::string document_file(int number)
+{
+    return "ABCDEFGHSST_PRP_2_DOCS_" + std::to_string(number) + ".pdf";
+}
+
+TEST_F(DocumentTest, SplitDocumentsAreEachExactlyTheirOwnPdf)
+{
+    const std::string first = sample_pdf();
+    const std::string second = generated_pdf();
+    ASSERT_EQ("%PDF-", second.substr(0, 5));
+    ASSERT_NE(first, second);
+    e2e::write_file(dir_ + "/" + kInput, product({section({base64_doc(first), base64_doc(second)})}));
+    const e2e::RunResult r = e2e::run_program({"--split-documents", kInput}, dir_);
+    EXPECT_EQ(0, r.status) << r.err;
+    EXPECT_EQ("in_filname            : ABCDEFGHSST_PSO_2_DOCS.xml\n"
+              "output base file name : ABCDEFGH%s_DOCS.%s\n"
+              "working directory     : \n"
+              "     output to: ABCDEFGHSST_PRP_2_DOCS_1.pdf\n"
+              "     output to: ABCDEFGHSST_PRP_2_DOCS_2.pdf\n"
+              "          ... finished writing SST_PRP_2.\n",
+              r.out);
+    EXPECT_EQ((std::vector<std::string>{document_file(1), document_file(2), kInput}),
+              e2e::list_files(dir_));
+    e2e::write_file(dir_ + "/first.pdf", first);
+    e2e::write_file(dir_ + "/second.pdf", second);
+    EXPECT_EQ(sha256("first.pdf"), sha256(document_file(1)));
+    EXPECT_EQ(sha256("second.pdf"), sha256(document_file(2)));
+
+    // Without the option: the one file of both, as ever.
+    const e2e::RunResult joined = e2e::run_program({kInput}, dir_);
+    EXPECT_EQ(0, joined.status) << joined.err;
+    EXPECT_TRUE(output() == first + second) << output().size() << " bytes";
+}
+
+TEST_F(DocumentTest, SplitDocumentsAreNumberedOverTheWholeRun)
+{
+    // Two sections of one file, then a second file: the numbers go on, so no
+    // document is ever added to another's file.
+    const std::string pdf = sample_pdf();
+    const std::string a = pdf.substr(0, 10), b = pdf.substr(10, 20), c = pdf.substr(30, 3),
+                      d = pdf.substr(33, 40);
+    e2e::write_file(dir_ + "/" + kInput,
+                    product({section({base64_doc(a), base64_doc(b)}), section({base64_doc(c)})}));
+    const std::string other_input = "ABCDEFGHSST_PSO_2_MORE.xml";
+    e2e::write_file(dir_ + "/" + other_input, product({section({base64_doc(d)})}));
+    const e2e::RunResult r =
+        e2e::run_program({"--split-documents", kInput, other_input}, dir_);
+    EXPECT_EQ(0, r.status) << r.err;
+    EXPECT_EQ(3u, count(r.out, "          ... finished writing SST_PRP_2.\n"));
+    EXPECT_EQ(1u, count(r.out, "     output to: ABCDEFGHSST_PRP_2_MORE_4.pdf\n"));
+    EXPECT_EQ(a, e2e::read_file(dir_ + "/" + document_file(1)));
+    EXPECT_EQ(b, e2e::read_file(dir_ + "/" + document_file(2)));
+    EXPECT_EQ(c, e2e::read_file(dir_ + "/" + document_file(3)));
+    EXPECT_EQ(d, e2e::read_file(dir_ + "/ABCDEFGHSST_PRP_2_MORE_4.pdf"));
+    EXPECT_EQ(6u, e2e::list_files(dir_).size());
+}
+
+TEST_F(DocumentTest, SplitDocumentThatCannotBeCreatedLeavesTheOthers)
+{
+    e2e::make_dir(dir_ + "/" + document_file(1));
+    const std::string pdf = sample_pdf();
+    e2e::write_file(dir_ + "/" + kInput, product({section({base64_doc("lost"), base64_doc(pdf)})}));
+    const e2e::RunResult r = e2e::run_program({"--split-documents", kInput}, dir_);
+    EXPECT_EQ(1, r.status);
+    EXPECT_EQ(1u, count(r.err, "TAIHEN: "));
+    EXPECT_NE(std::string::npos,
+              r.err.find("TAIHEN: cannot create " + document_file(1) + ": Is a directory\n"))
+        << r.err;
+    EXPECT_TRUE(e2e::read_file(dir_ + "/" + document_file(2)) == pdf);
+}
+
 }  // namespace
