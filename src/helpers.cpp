@@ -13,6 +13,7 @@
 #include <cstring>
 #include <csignal>
 #include <fcntl.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 void report_failure(const char* format, ...)
@@ -46,13 +47,19 @@ void show_status_line(const std::string& text, bool on_terminal)
         std::fprintf(stderr, "%s\n", text.c_str());
         return;
     }
+    // A line that wrapped could not be drawn over: cut to the terminal's width.
+    std::string line = text;
+    struct winsize terminal;
+    if (ioctl(STDERR_FILENO, TIOCGWINSZ, &terminal) == 0 && terminal.ws_col > 1 &&
+        line.size() >= terminal.ws_col)
+        line.resize(terminal.ws_col - 1u);
     // Over the line shown before, blanking what the new one leaves over.
     std::size_t& width = run_state.status_line_width;
-    const int blanks = width > text.size() ? static_cast<int>(width - text.size()) : 0;
-    std::fprintf(stderr, "\r%s%*s", text.c_str(), blanks, "");
+    const int blanks = width > line.size() ? static_cast<int>(width - line.size()) : 0;
+    std::fprintf(stderr, "\r%s%*s", line.c_str(), blanks, "");
     if (blanks > 0)
-        std::fprintf(stderr, "\r%s", text.c_str());
-    width = text.size();
+        std::fprintf(stderr, "\r%s", line.c_str());
+    width = line.size();
 }
 
 void clear_status_line()
