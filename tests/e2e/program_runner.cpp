@@ -64,19 +64,21 @@ struct Pipe {
 
 const char* program_path() { return L2_PROGRAM; }
 
+ArgumentVector::ArgumentVector(const std::string& program, const std::vector<std::string>& args)
+    : words_{program} {
+    words_.insert(words_.end(), args.begin(), args.end());
+    for (std::string& w : words_) pointers_.push_back(&w[0]);
+    pointers_.push_back(nullptr);
+}
+
 RunResult run_command(const std::string& program, const std::vector<std::string>& args,
                       const std::string& cwd, double timeout_seconds) {
-    std::vector<std::string> words;
-    words.push_back(program);
-    words.insert(words.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (std::string& w : words) argv.push_back(&w[0]);
-    argv.push_back(nullptr);
+    ArgumentVector argv(program, args);
 
     Pipe out, err, report;
     pid_t pid = fork();
     if (pid < 0) fail("fork", errno);
-    if (pid == 0) exec_child(program.c_str(), argv.data(), cwd.c_str(), out.fd[1], err.fd[1],
+    if (pid == 0) exec_child(program.c_str(), argv.get(), cwd.c_str(), out.fd[1], err.fd[1],
                              report.fd[1]);
 
     out.close_end(1);

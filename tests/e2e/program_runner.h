@@ -34,6 +34,17 @@ struct RunResult {
 // Path of the built program under test (the L2_PROGRAM build setting).
 const char* program_path();
 
+// An argument vector for execv: `program`, then `args`, then a null pointer.
+class ArgumentVector {
+public:
+    ArgumentVector(const std::string& program, const std::vector<std::string>& args);
+    char* const* get() { return pointers_.data(); }
+
+private:
+    std::vector<std::string> words_;
+    std::vector<char*> pointers_;
+};
+
 // Runs `program` with the arguments `args` (argv[1] onwards; argv[0] is the
 // program path) in the working directory `cwd`, without a shell, with standard
 // input read from /dev/null.  The program is killed with SIGKILL when it has

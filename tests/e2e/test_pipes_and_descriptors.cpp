@@ -50,12 +50,7 @@ const std::string kPcvClose = "</List_of_Covariance_Records></SST_PCV_2></SST_PS
 int run_with(const std::vector<std::string>& args, const std::string& cwd, int out, int err,
              bool close_input, double timeout_seconds = 60.0)
 {
-    std::vector<std::string> words{e2e::program_path()};
-    words.insert(words.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (std::string& w : words)
-        argv.push_back(&w[0]);
-    argv.push_back(nullptr);
+    e2e::ArgumentVector argv(e2e::program_path(), args);
     const pid_t pid = fork();
     if (pid < 0)
         throw std::runtime_error("fork failed");
@@ -78,7 +73,7 @@ int run_with(const std::vector<std::string>& args, const std::string& cwd, int o
         for (int fd = 3; fd < 1024; ++fd)
             close(fd);
         signal(SIGPIPE, SIG_DFL);
-        execv(argv[0], argv.data());
+        execv(e2e::program_path(), argv.get());
         _exit(127);
     }
     const auto deadline = std::chrono::steady_clock::now() +

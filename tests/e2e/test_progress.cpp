@@ -42,12 +42,7 @@ struct TerminalRun {
 
 TerminalRun run_on_terminal(const std::vector<std::string>& args, const std::string& cwd)
 {
-    std::vector<std::string> words{e2e::program_path()};
-    words.insert(words.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (std::string& w : words)
-        argv.push_back(&w[0]);
-    argv.push_back(nullptr);
+    e2e::ArgumentVector argv(e2e::program_path(), args);
     int terminal = -1;
     const pid_t pid = forkpty(&terminal, nullptr, nullptr, nullptr);
     if (pid < 0)
@@ -55,7 +50,7 @@ TerminalRun run_on_terminal(const std::vector<std::string>& args, const std::str
     if (pid == 0) {
         if (chdir(cwd.c_str()) != 0)
             _exit(127);
-        execv(argv[0], argv.data());
+        execv(e2e::program_path(), argv.get());
         _exit(127);
     }
     TerminalRun run;
