@@ -139,10 +139,18 @@ fi
 
 install="apt-get install -y --no-install-recommends $packages"
 if [ "$(id -u 2>/dev/null)" = 0 ]; then
+    # apt's and dpkg's chatter goes to a log, shown only when they fail.
+    log=${TMPDIR:-/tmp}/l2-ensure-deps-apt.$$.log
     echo "$me: installing $packages"
-    apt-get update -qq || { echo "$me: apt-get update failed" >&2; exit 1; }
-    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends $packages \
-        || { echo "$me: apt-get install failed" >&2; exit 1; }
+    if ! { apt-get update -qq &&
+           DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends $packages
+         } >"$log" 2>&1; then
+        cat "$log" >&2
+        rm -f "$log"
+        echo "$me: the install failed" >&2
+        exit 1
+    fi
+    rm -f "$log"
     find_missing
     [ -z "$names" ] && exit 0
     echo "$me: still missing after the install: $names" >&2

@@ -71,6 +71,7 @@ EOF
 echo "apt-get $*" >>"$FAKE/apt.log"
 [ "$1" = update ] && exit 0
 [ -f "$FAKE/apt-installs-nothing" ] && exit 0
+if [ -f "$FAKE/apt-fails" ]; then echo "E: Unable to locate package $4" >&2; exit 100; fi
 for p; do
     case $p in install|-*) ;; *) /bin/sh "$FAKE/provide" "$p" ;; esac
 done
@@ -185,6 +186,18 @@ run tests
 check "status 1" [ "$rc" = 1 ]
 check "names what is still missing" \
     [ "$err" = "ensure-deps: still missing after the install: GoogleTest, python3, gzip, xz, bzip2, zstd" ]
+
+begin "root: a failing install shows apt's own words, quietly otherwise"
+: >"$fake/apt-fails"
+has $PROGRAM_PKGS
+run tests
+check "status 1" [ "$rc" = 1 ]
+check "apt's message" sh -c 'printf "%s\n" "$1" | grep -q "^E: Unable to locate package"' sh "$err"
+check "then the verdict" [ "$(printf '%s\n' "$err" | tail -n 1)" = "ensure-deps: the install failed" ]
+rm -f "$fake/apt-fails"
+run tests
+check "a good install prints one line" [ "$out" = "ensure-deps: installing libgtest-dev python3 gzip xz-utils bzip2 zstd" ]
+check "and nothing on standard error" [ -z "$err" ]
 
 # --- Not root, or no apt: nothing installed, one message --------------------------
 
