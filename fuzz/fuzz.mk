@@ -23,8 +23,8 @@ MEMCHECK_BUILD     ?= build-memcheck
 
 # Asked for when a recipe runs, not when make reads this file: on a fresh
 # system pkg-config and libxml2-dev arrive only with fuzz-deps.
-FUZZ_XML_CFLAGS  = $(shell pkg-config --cflags libxml-2.0 2>/dev/null || xml2-config --cflags)
-FUZZ_XML_LIBS    = $(shell pkg-config --libs libxml-2.0 2>/dev/null || xml2-config --libs) \
+FUZZ_XML_CFLAGS  = $(shell pkg-config --cflags libxml-2.0 2>/dev/null || xml2-config --cflags 2>/dev/null)
+FUZZ_XML_LIBS    = $(shell pkg-config --libs libxml-2.0 2>/dev/null || xml2-config --libs 2>/dev/null) \
                    $(shell pkg-config --libs libarchive 2>/dev/null || echo -larchive) -pthread
 FUZZ_SANITIZE   := address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer
 FUZZ_CXXFLAGS   ?= -std=c++17 -g -O1 -Wall -Wextra -ffp-contract=off
@@ -45,7 +45,7 @@ FUZZ_SEEDS_command_line := command_line
 .SECONDARY: $(FUZZ_CORE_OBJS) $(FUZZ_BINARIES) $(FUZZ_WORK)/seeds/.made
 
 fuzz-deps:
-	@sh tools/ensure-deps.sh clang libclang-rt-dev python3
+	@$(DEPS) fuzz
 
 fuzz-build: fuzz-deps $(FUZZ_BINARIES)
 
@@ -65,7 +65,7 @@ $(FUZZ_BUILD)/fuzz_%: fuzz/fuzz_%.cpp $(FUZZ_CORE_OBJS) $(FUZZ_BUILD)/main.o $(F
 	$(FUZZ_CXX) $(FUZZ_CXXFLAGS) -fsanitize=fuzzer,$(FUZZ_SANITIZE) $(FUZZ_XML_CFLAGS) \
 	    -Isrc -Ifuzz $< $(FUZZ_CORE_OBJS) $(FUZZ_BUILD)/main.o $(FUZZ_XML_LIBS) -o $@
 
-$(FUZZ_WORK)/seeds/.made: fuzz/make_seeds.sh $(wildcard tests/cases/*.cases examples/*)
+$(FUZZ_WORK)/seeds/.made: fuzz/make_seeds.sh $(wildcard tests/cases/*.cases examples/*) | fuzz-deps
 	sh fuzz/make_seeds.sh $(FUZZ_WORK)/seeds >/dev/null
 	@touch $@
 
@@ -124,7 +124,7 @@ fuzz-coverage: fuzz-deps $(FUZZ_WORK)/seeds/.made
 
 # valgrind on an optimised build with debug information, own build folder.
 memcheck:
-	@sh tools/ensure-deps.sh valgrind
+	@$(DEPS) memcheck
 	cmake -S . -B $(MEMCHECK_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DL2_TESTS=OFF \
 	    $(CMAKE_FLAGS) >/dev/null
 	cmake --build $(MEMCHECK_BUILD) -j $(JOBS) --target l2xml2ascii

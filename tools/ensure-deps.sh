@@ -1,48 +1,168 @@
 #!/bin/sh
-# Makes sure the build and test prerequisites are installed.  As root it
-# installs what is missing from Debian's packages; otherwise it prints the one
-# command to run and fails.  Extra package names may be given as arguments.
-set -eu
+# Works out, in one pass, which prerequisites of the named requirement sets
+# are missing, and gets them all in one step.
+#
+#   sh tools/ensure-deps.sh SET...
+#
+# Sets:
+#   program         a C++ compiler (g++, clang++ or c++), cmake, make,
+#                   pkg-config, libxml2 and libarchive headers
+#   tests           program + GoogleTest, Python 3, gzip, xz, bzip2, zstd
+#   fuzz            program + clang++ with libFuzzer for this machine
+#   memcheck        program + valgrind
+#   newest-libxml2  tests + a C compiler, zlib headers, apt-get, dpkg-deb
+#   check           tests, fuzz, memcheck and newest-libxml2 together
+#   bench           program + Python 3, xmllint, GNU time
+#   plots           program + Python 3, gnuplot
+#
+# What it does when something is missing:
+#   root, apt-get on the PATH   apt-get update, then one apt-get install
+#                               --no-install-recommends of every missing
+#                               package, then checks again
+#   apt-get but not root        prints the one command to run, exits 1
+#   no apt-get                  names what is missing, exits 1
+# Nothing is printed when nothing is missing; L2_NO_DEPS=1 skips the check.
+# Everything is looked up on the PATH (the user id with `id -u`).
+set -u
 
-missing=""
-need() {  # need PACKAGE TEST-COMMAND...
-    pkg=$1; shift
-    if ! "$@" >/dev/null 2>&1; then missing="$missing $pkg"; fi
+me=ensure-deps
+
+[ "${L2_NO_DEPS:-0}" = 1 ] && exit 0
+[ $# -gt 0 ] || { echo "usage: $0 SET..." >&2; exit 2; }
+
+# The requirements of the sets, in order, each once.
+wanted=""
+want() {
+    for r in "$@"; do
+        case " $wanted " in *" $r "*) ;; *) wanted="$wanted $r" ;; esac
+    done
+}
+add_set() {
+    case $1 in
+        program) want cxx cmake make pkg-config libxml2 libarchive ;;
+        tests) add_set program; want gtest python3 gzip xz bzip2 zstd ;;
+        fuzz) add_set program; want libfuzzer ;;
+        memcheck) add_set program; want valgrind ;;
+        newest-libxml2) add_set tests; want cc zlib apt-get dpkg-deb ;;
+        check) add_set tests; add_set fuzz; add_set memcheck; add_set newest-libxml2 ;;
+        bench) add_set program; want python3 xmllint time ;;
+        plots) add_set program; want python3 gnuplot ;;
+        *) echo "$me: unknown requirement set '$1'" >&2; exit 2 ;;
+    esac
+}
+for s in "$@"; do add_set "$s"; done
+
+have() { command -v "$1" >/dev/null 2>&1; }
+
+cxx() {
+    for c in g++ clang++ c++; do have "$c" && { echo "$c"; return 0; }; done
+    return 1
 }
 
-need g++ command -v g++
-need cmake command -v cmake
-need make command -v make
-need pkg-config command -v pkg-config
-need libxml2-dev pkg-config --exists libxml-2.0
-need libarchive-dev pkg-config --exists libarchive
-# The compressors the tests make compressed products with.
-need gzip command -v gzip
-need xz-utils command -v xz
-need bzip2 command -v bzip2
-need zstd command -v zstd
-need libgtest-dev test -f /usr/include/gtest/gtest.h
-for extra in "$@"; do
-    case "$extra" in
-        clang) need clang command -v clang++ ;;
-        libclang-rt-dev) need libclang-rt-dev sh -c 'ls /usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a' ;;
-        valgrind) need valgrind command -v valgrind ;;
-        libxml2-utils) need libxml2-utils command -v xmllint ;;
-        python3) need python3 command -v python3 ;;
-        xz-utils) need xz-utils command -v xz ;;
-        time) need time test -x /usr/bin/time ;;
-        gnuplot) need gnuplot-nox command -v gnuplot ;;
-        *) need "$extra" dpkg -s "$extra" ;;
-    esac
-done
+# GoogleTest: its pkg-config file, or its header where the compiler looks.
+have_gtest() {
+    pkg-config --exists gtest >/dev/null 2>&1 && return 0
+    compiler=$(cxx) || return 1
+    printf '#include <gtest/gtest.h>\n' | "$compiler" -x c++ -E -o /dev/null - >/dev/null 2>&1
+}
 
-[ -z "$missing" ] && exit 0
-if [ "$(id -u)" = 0 ] && command -v apt-get >/dev/null 2>&1; then
-    echo "installing:$missing"
-    apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq $missing
-else
-    echo "missing packages:$missing" >&2
-    echo "run: sudo apt-get install$missing" >&2
+# libFuzzer as clang++ links it on this machine, whatever its architecture.
+have_libfuzzer() {
+    have clang++ || return 1
+    probe=${TMPDIR:-/tmp}/l2-ensure-deps.$$
+    mkdir -p "$probe" || return 1
+    printf '%s\n' '#include <cstddef>' '#include <cstdint>' \
+        'extern "C" int LLVMFuzzerTestOneInput(const uint8_t *, size_t) { return 0; }' \
+        >"$probe/probe.cpp"
+    clang++ -fsanitize=fuzzer "$probe/probe.cpp" -o "$probe/probe" >/dev/null 2>&1
+    ok=$?
+    rm -rf "$probe"
+    return $ok
+}
+
+# probe REQUIREMENT: status 0 when present.  describe REQUIREMENT: its name
+# for people, then the Debian packages that bring it.
+probe() {
+    case $1 in
+        cxx) cxx >/dev/null ;;
+        cc) have cc || have gcc || have clang ;;
+        libxml2) pkg-config --exists libxml-2.0 ;;
+        libarchive) pkg-config --exists libarchive ;;
+        zlib) pkg-config --exists zlib ;;
+        gtest) have_gtest ;;
+        libfuzzer) have_libfuzzer ;;
+        time) [ -x /usr/bin/time ] ;;  # the benchmark runs /usr/bin/time itself
+        *) have "$1" ;;
+    esac >/dev/null 2>&1
+}
+describe() {
+    case $1 in
+        cxx) echo "C++ compiler (g++ or clang++)|g++" ;;
+        cc) echo "C compiler|gcc" ;;
+        libxml2) echo "libxml2 headers|libxml2-dev" ;;
+        libarchive) echo "libarchive headers|libarchive-dev" ;;
+        zlib) echo "zlib headers|zlib1g-dev" ;;
+        gtest) echo "GoogleTest|libgtest-dev" ;;
+        libfuzzer) echo "clang++ with libFuzzer|clang libclang-rt-dev" ;;
+        xz) echo "xz|xz-utils" ;;
+        xmllint) echo "xmllint|libxml2-utils" ;;
+        time) echo "GNU time|time" ;;
+        gnuplot) echo "gnuplot|gnuplot-nox" ;;
+        apt-get) echo "apt-get|apt" ;;
+        dpkg-deb) echo "dpkg-deb|dpkg" ;;
+        *) echo "$1|$1" ;;
+    esac
+}
+
+# Sets $names (for people) and $packages (for apt-get) to what is missing.
+find_missing() {
+    names=""
+    packages=""
+    for r in $wanted; do
+        probe "$r" && continue
+        d=$(describe "$r")
+        names="$names${names:+, }${d%%|*}"
+        for p in ${d#*|}; do
+            case " $packages " in *" $p "*) ;; *) packages="$packages${packages:+ }$p" ;; esac
+        done
+    done
+}
+
+find_missing
+[ -z "$names" ] && exit 0
+
+if ! have apt-get; then
+    echo "$me: missing: $names" >&2
+    echo "$me: install these with the system's package manager, then run the same command again" >&2
     exit 1
 fi
+
+install="apt-get install -y --no-install-recommends $packages"
+if [ "$(id -u 2>/dev/null)" = 0 ]; then
+    # apt's and dpkg's chatter goes to a log, shown only when they fail.
+    log=${TMPDIR:-/tmp}/l2-ensure-deps-apt.$$.log
+    echo "$me: installing $packages"
+    if ! { apt-get update -qq &&
+           DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends $packages
+         } >"$log" 2>&1; then
+        cat "$log" >&2
+        rm -f "$log"
+        echo "$me: the install failed" >&2
+        exit 1
+    fi
+    rm -f "$log"
+    find_missing
+    [ -z "$names" ] && exit 0
+    echo "$me: still missing after the install: $names" >&2
+    exit 1
+fi
+
+echo "$me: missing: $names" >&2
+if have sudo; then
+    echo "$me: install them with this command, then run the same command again:" >&2
+    echo "    sudo apt-get update && sudo $install" >&2
+else
+    echo "$me: install them as root with this command, then run the same command again:" >&2
+    echo "    apt-get update && $install" >&2
+fi
+exit 1

@@ -16,7 +16,7 @@
 # read from /etc/apt at run time; apt runs with its own sources list, state and
 # cache under LIBXML2_DIR, so the system's apt configuration and lists are
 # never touched.  Needs apt-get, dpkg-deb, tar with xz, cmake and a C compiler
-# (tools/ensure-deps.sh installs what is missing).
+# (`sh tools/ensure-deps.sh newest-libxml2` installs what is missing).
 set -eu
 
 top=$(cd "$(dirname "$0")/.." && pwd)
@@ -78,7 +78,7 @@ system_mirror() {
 
 fetch_and_build() {
     for tool in apt-get dpkg-deb tar xz cmake; do
-        command -v "$tool" >/dev/null 2>&1 || fail "$tool is missing (run tools/ensure-deps.sh as root)"
+        command -v "$tool" >/dev/null 2>&1 || fail "$tool is missing (sh tools/ensure-deps.sh newest-libxml2 installs it)"
     done
     mirror=$(system_mirror | head -n 1)
     [ -n "$mirror" ] || fail "no Debian mirror found in the system's apt sources"
@@ -163,4 +163,4 @@ done
 "$build/tests/unit_tests" --gtest_filter='Libxml2Runtime.*' | grep '^libxml2 at run time' \
     || fail "the unit tests do not run against libxml2 $version"
 
-cd "$build" && ctest --output-on-failure -j "$jobs"
+cd "$build" && rm -f ctest.log && ctest --output-on-failure -j "$jobs" -O ctest.log

@@ -30,11 +30,18 @@ for product in "$prd" "$egg" "$prm"; do
     "$program" --dir "$out/" --hdr "$hdr" --if "$product" >/dev/null
 done
 
-gnuplot -e "dir='$out'" \
-        -e "prd='$out/L2SAMPLESST_PRD_2_${span}_PRD1.ascii'" \
-        -e "egg='$out/L2SAMPLEEGG_NOM_2_${span}_0001.ascii'" \
-        -e "prm='$out/L2SAMPLESST_PRM_2_${span}_PRM1.ascii'" \
-        "$tools/plots.gp"
-for png in orbit gradients quaternion; do
+# Each table that was written, to the plot it feeds (plots.gp draws only
+# those it is given).
+set -- -e "dir='$out'"
+drawn=""
+for plot in prd:orbit:L2SAMPLESST_PRD_2_${span}_PRD1 egg:gradients:L2SAMPLEEGG_NOM_2_${span}_0001 \
+            prm:quaternion:L2SAMPLESST_PRM_2_${span}_PRM1; do
+    var=${plot%%:*}; rest=${plot#*:}; png=${rest%%:*}; table=$out/${rest#*:}.ascii
+    [ -f "$table" ] || continue
+    set -- "$@" -e "$var='$table'"
+    drawn="$drawn $png"
+done
+gnuplot "$@" "$tools/plots.gp"
+for png in $drawn; do
     echo "$out/$png.png"
 done
