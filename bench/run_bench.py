@@ -6,8 +6,10 @@ converter (which also measures its peak memory):
   - the converter (into a scratch folder),
   - `xmllint --stream --noout` (libxml2's streaming floor),
   - bench's bare reader loop (the converter's libxml2 calls, nothing else),
+  - the converter with --progress (its progress lines go to /dev/null),
 and prints one table: median wall times, the ratios converter/xmllint and
-converter/bare loop, the converter's throughput and its peak resident memory.
+converter/bare loop, the converter's throughput and its peak resident memory;
+a last table gives the cost of showing the progress.
 
 The products named in COMPRESSED are also timed in their gzip and xz forms,
 in the same alternation: the converter on each form and the standard tool's
@@ -136,6 +138,7 @@ def main():
         rows = []
         packed_rows = []
         baseline_rows = []
+        progress_rows = []
         for path in files:
             name = os.path.basename(path)
             if args.only not in name:
@@ -147,6 +150,7 @@ def main():
                 "convert": [os.path.abspath(args.program), "--if", name],
                 "xmllint": [xmllint, "--stream", "--noout", path],
                 "bare": [os.path.abspath(args.bare), path],
+                "progress": [os.path.abspath(args.program), "--progress", "--if", name],
             }
             forms = compressed_forms(path) if name in COMPRESSED else []
             for suffix, packed, undo in forms:
@@ -180,6 +184,8 @@ def main():
                                     conv, " ".join(undo), dec, med["convert"],
                                     conv / max(dec, med["convert"]), conv / med["convert"],
                                     peaks[suffix] / 1024.0, peak / 1024.0))
+            progress_rows.append((name, med["convert"], med["progress"],
+                                  med["progress"] / med["convert"]))
             size_mb = os.path.getsize(path) / 1e6
             rows.append((name, size_mb, med["convert"], med["xmllint"], med["bare"],
                          med["convert"] / med["xmllint"], med["convert"] / med["bare"],
@@ -206,6 +212,11 @@ def main():
         print("|---|---|---|---|")
         for r in baseline_rows:
             print("| %s | %.3f | %.3f | %.2f |" % r)
+    if progress_rows:
+        print("\n| file | convert s | convert --progress s | progress/convert |")
+        print("|---|---|---|---|")
+        for r in progress_rows:
+            print("| %s | %.3f | %.3f | %.3f |" % r)
     print("\nmedians of %d runs after one warm-up; %s" % (args.runs, time.strftime("%Y-%m-%d")))
 
 
