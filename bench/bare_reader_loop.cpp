@@ -6,7 +6,7 @@
 #include <libxml/parser.h>
 #include <libxml/xmlreader.h>
 
-#include "driver.h"
+#include "reader.h"
 
 struct AttributeUse {
     const char* element;

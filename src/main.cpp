@@ -2,7 +2,9 @@
 // the product pass over the streaming XML reader, and the routing of
 // attributes and text into the product records.
 #include "l2xml2ascii.h"
-#include "driver.h"
+#include "input.h"
+#include "progress.h"
+#include "reader.h"
 
 #include <algorithm>
 #include <cassert>
@@ -15,6 +17,7 @@
 #include <optional>
 #include <string>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 #ifndef L2_VERSION

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "driver.h"
+#include "reader.h"
 
 namespace {
 
