@@ -62,6 +62,10 @@ public:
     void write(const std::string& text) { write(text.data(), text.size()); }
     // Checked close; does nothing when not open.
     void close();
+    // Closes without writing what is still buffered or telling anyone.
+    void discard();
+    // Device and inode of the open file; false when closed.
+    bool device_and_inode(uint64_t& device, uint64_t& inode) const;
 
 private:
     static constexpr std::size_t kBufferSize = std::size_t{1} << 16;
