@@ -30,9 +30,10 @@ if [ ! -d /run/sshd ]; then
 fi
 
 work=$(mktemp -d)
-pids=""
+pids=""     # the sshd
+running=""  # the parallel run under way
 cleanup() {
-    for pid in $pids; do kill "$pid" 2>/dev/null; done
+    for pid in $pids $running; do kill "$pid" 2>/dev/null; done
     rm -rf "$work"
 }
 trap cleanup EXIT
@@ -135,11 +136,15 @@ readme_resumes=$(grep -c -e '^ *parallel -S [^ ]* --workdir [^ ]* --joblog conve
     "$source/README.md")
 
 # run [OPTION...]: the recipe in the shared folder, bounded in time; sets
-# $rc, $out, $err.
+# $rc, $out, $err.  It runs in the background so that a signal to the test
+# ends it at once (timeout passes the cleanup's SIGTERM on to parallel).
 run() {
-    (cd "$data" && timeout 300 parallel -S 1/node1,1/node2,: --workdir "$data" \
-        --joblog convert.log "$@" "$command" ::: *.xml) >"$work/out" 2>"$work/err"
+    (cd "$data" && exec timeout 300 parallel -S 1/node1,1/node2,: --workdir "$data" \
+        --joblog convert.log "$@" "$command" ::: *.xml) >"$work/out" 2>"$work/err" &
+    running=$!
+    wait "$running"
     rc=$?
+    running=""
     out=$(cat "$work/out")
     err=$(cat "$work/err")
 }
