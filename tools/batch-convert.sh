@@ -104,7 +104,7 @@ fi
 # folder, so names that agree in two folders collide as well.
 shared_out=0
 for option; do
-    case $option in --o|--o=*|--ou*|--out*) shared_out=1 ;; esac
+    case $option in --o|--o=*|--ou*) shared_out=1 ;; esac
 done
 
 work=$(mktemp -d) || die "cannot make a temporary folder"
