@@ -141,13 +141,19 @@ awk -v shared="$shared_out" -v todo="$work/todo" -v clash="$work/clash" '
     }' "$work/found"
 touch "$work/todo" "$work/clash"
 
-# One conversion; its arguments: the file, the program, the header (may be
-# empty), what to cut from the file's path to show it, then the converter
-# options.
+# One conversion; its arguments: the program, the header (may be empty),
+# what to cut from the file's path to show it, the converter options, and
+# last, as xargs puts it, the file.
 # shellcheck disable=SC2016  # expanded by the sh that xargs starts
 convert='
-    path=$1 program=$2 header=$3 strip=$4
-    shift 4
+    program=$1 header=$2 strip=$3
+    shift 3
+    n=$# i=0
+    for word; do
+        i=$((i + 1))
+        [ $i -eq 1 ] && set --
+        if [ $i -lt $n ]; then set -- "$@" "$word"; else path=$word; fi
+    done
     if [ -n "$header" ]; then
         errors=$("$program" "$@" --hdr "$header" --if "$path" 2>&1 >/dev/null)
     else
@@ -173,7 +179,7 @@ fi
 
 # The FAILED lines pass through here as they come, and are counted.
 tr '\n' '\0' <"$work/todo" |
-    { xargs -0 -P "$jobs" -I '{}' sh -c "$convert" sh '{}' "$program" "$header" "$strip" "$@"
+    { xargs -0 -r -n 1 -P "$jobs" sh -c "$convert" sh "$program" "$header" "$strip" "$@"
       echo $? >"$work/status"; } |
     { n=0
       while IFS= read -r line; do

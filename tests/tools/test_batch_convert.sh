@@ -88,11 +88,11 @@ check "nothing made from the other files" [ "$(tables "$damaged")" = 2 ]
 
 begin "sub-folders are walked, as deep as -m allows"
 tree=$work/tree
-mkdir -p "$tree/2009/11/01" "$tree/2009/11/02" "$tree/empty"
+mkdir -p "$tree/2009/11/01" "$tree/2009/11/02 (late)" "$tree/empty"
 cp "$products/${stem}1.xml" "$tree/"
 cp "$products/${stem}2.xml.gz" "$tree/2009/"
 cp "$products/${stem}3.xml.xz" "$tree/2009/11/01/"
-head -c 300 "$products/${stem}2.xml.gz" >"$tree/2009/11/02/${stem}7.xml.gz"
+head -c 300 "$products/${stem}2.xml.gz" >"$tree/2009/11/02 (late)/${stem}7.xml.gz"
 run PATH="$NO_PROGRAM_PATH" sh "$script" -m 2 -p "$program" "$tree/"
 check "-m 2: status 0" [ "$rc" = 0 ]
 check "-m 2: the two upper levels only" [ "$out" = "2 converted, 0 failed" ]
@@ -100,7 +100,7 @@ check "-m 2: nothing below" [ ! -f "$tree/2009/11/01/${table}3.ascii" ]
 run PATH="$NO_PROGRAM_PATH" sh "$script" -p "$program" "$tree"
 check "every level: status 1" [ "$rc" = 1 ]
 check "every level: the failed one named from the folder on, then the counts" \
-    [ "$out" = "FAILED 2009/11/02/${stem}7.xml.gz
+    [ "$out" = "FAILED 2009/11/02 (late)/${stem}7.xml.gz
 3 converted, 1 failed" ]
 check "tables beside their products" \
     [ -f "$tree/${table}1.ascii" ] && [ -f "$tree/2009/${table}2.ascii" ] && [ -f "$tree/2009/11/01/${table}3.ascii" ]
