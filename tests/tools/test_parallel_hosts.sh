@@ -6,7 +6,7 @@
 # loopback ports, each with its own host key, reached with a client key
 # through a private ssh configuration; nothing outside a temporary folder is
 # changed (sshd, which wants /run/sshd, gets a private /run when the system
-# has none).  Needs root, for sshd to log in a user; skips otherwise.
+# has none).  Needs root, as sshd does to log users in; skips otherwise.
 #
 # Usage: sh test_parallel_hosts.sh SOURCE-DIR PROGRAM
 set -u
@@ -15,7 +15,7 @@ program=${2:?usage: $0 SOURCE-DIR PROGRAM}
 case $program in /*) ;; *) program=$(pwd)/$program ;; esac
 
 skip() { echo "parallel-hosts: SKIPPED: $*"; exit 77; }  # SKIP_RETURN_CODE
-[ "$(id -u)" = 0 ] || skip "sshd can log in a user only when run as root (make check runs as root)"
+[ "$(id -u)" = 0 ] || skip "not root: the two hosts are sshd run as a system runs them, by root (make check runs as root)"
 sshd=$(command -v sshd || echo /usr/sbin/sshd)
 [ -x "$sshd" ] || skip "no sshd: sh tools/ensure-deps.sh check installs openssh-server"
 for tool in ssh ssh-keygen parallel timeout python3; do
@@ -24,8 +24,8 @@ for tool in ssh ssh-keygen parallel timeout python3; do
 done
 private_run=""
 if [ ! -d /run/sshd ]; then
-    unshare -m true 2>/dev/null ||
-        skip "sshd needs /run/sshd, and there is none nor a private mount namespace (unshare -m) to make one"
+    unshare -m sh -c 'mount -t tmpfs -o mode=755 tmpfs /run' 2>/dev/null ||
+        skip "sshd needs /run/sshd: there is none, and no private mount namespace (unshare -m) to make one in"
     private_run=1
 fi
 
