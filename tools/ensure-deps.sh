@@ -11,7 +11,8 @@
 #   fuzz            program + clang++ with libFuzzer for this machine
 #   memcheck        program + valgrind
 #   newest-libxml2  tests + a C compiler, zlib headers, apt-get, dpkg-deb
-#   check           tests, fuzz, memcheck and newest-libxml2 together
+#   check           tests, fuzz, memcheck and newest-libxml2 together, and
+#                   sshd and GNU parallel (the run over several hosts)
 #   bench           program + Python 3, xmllint, GNU time
 #   plots           program + Python 3, gnuplot
 #
@@ -22,7 +23,9 @@
 #   apt-get but not root        prints the one command to run, exits 1
 #   no apt-get                  names what is missing, exits 1
 # Nothing is printed when nothing is missing; L2_NO_DEPS=1 skips the check.
-# Everything is looked up on the PATH (the user id with `id -u`).
+# Everything is looked up on the PATH (the user id with `id -u`); sshd also
+# in the folders of L2_SBIN (default /usr/sbin /sbin), which a user's PATH
+# often lacks.
 set -u
 
 me=ensure-deps
@@ -44,7 +47,8 @@ add_set() {
         fuzz) add_set program; want libfuzzer ;;
         memcheck) add_set program; want valgrind ;;
         newest-libxml2) add_set tests; want cc zlib apt-get dpkg-deb ;;
-        check) add_set tests; add_set fuzz; add_set memcheck; add_set newest-libxml2 ;;
+        check) add_set tests; add_set fuzz; add_set memcheck; add_set newest-libxml2
+               want sshd parallel ;;
         bench) add_set program; want python3 xmllint time ;;
         plots) add_set program; want python3 gnuplot ;;
         *) echo "$me: unknown requirement set '$1'" >&2; exit 2 ;;
@@ -92,6 +96,9 @@ probe() {
         gtest) have_gtest ;;
         libfuzzer) have_libfuzzer ;;
         time) [ -x /usr/bin/time ] ;;  # the benchmark runs /usr/bin/time itself
+        sshd) have sshd || {
+                  for d in ${L2_SBIN-/usr/sbin /sbin}; do [ -x "$d/sshd" ] && return 0; done
+                  false; } ;;
         *) have "$1" ;;
     esac >/dev/null 2>&1
 }
@@ -110,6 +117,8 @@ describe() {
         gnuplot) echo "gnuplot|gnuplot-nox" ;;
         apt-get) echo "apt-get|apt" ;;
         dpkg-deb) echo "dpkg-deb|dpkg" ;;
+        sshd) echo "sshd|openssh-server" ;;
+        parallel) echo "GNU parallel|parallel" ;;
         *) echo "$1|$1" ;;
     esac
 }
