@@ -14,10 +14,10 @@ OutputFile::~OutputFile()
     close();
 }
 
-bool OutputFile::open(const std::string& path, const char* mode)
+bool OutputFile::open(const std::string& path, const char* mode, const std::string& name)
 {
     close();
-    path_ = path;
+    path_ = name.empty() ? path : name;
     error_reported_ = false;
     fp_ = std::fopen(path.c_str(), mode);
     if (fp_ == nullptr)

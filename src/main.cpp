@@ -263,14 +263,15 @@ void TextSink::remove_partial_outputs()
 
 void TextSink::write_failed(const OutputFile& file, int error)
 {
-    reporter_.report(MessageKind::kWriteError, format_line("TAIHEN: write error on %s: %s\n",
+    attempt_failed_ = attempt_reporter_ != nullptr;
+    out().report(MessageKind::kWriteError, format_line("TAIHEN: write error on %s: %s\n",
                                                            file.path().c_str(), std::strerror(error)));
 }
 
 // Announces the output `file` of `p` and has its stream write there.
 void TextSink::output_to(const ProductDescription& p, const std::string& file)
 {
-    reporter_.report(MessageKind::kInformation, format_line("     output to: %s\n", file.c_str()));
+    out().report(MessageKind::kInformation, format_line("     output to: %s\n", file.c_str()));
     // A section that starts again while its file is open goes on writing it.
     OutputFile& stream = streams_[p.index];
     if (!stream.is_open() || stream.path() != file)
@@ -280,7 +281,8 @@ void TextSink::output_to(const ProductDescription& p, const std::string& file)
 bool TextSink::refuse(OutputFile& stream, const std::string& file, const std::string& why)
 {
     stream.close();
-    reporter_.report(MessageKind::kCannotCreate,
+    attempt_failed_ = attempt_reporter_ != nullptr;
+    out().report(MessageKind::kCannotCreate,
                      format_line("TAIHEN: cannot create %s: %s\n", file.c_str(), why.c_str()));
     return false;
 }
@@ -303,11 +305,14 @@ bool TextSink::open_output(const ProductDescription& p, OutputFile& stream, cons
     const std::size_t current = inputs_given_.size() - 1;
     const auto opened = existing.known ? outputs_opened_.find(existing) : outputs_opened_.end();
     if (opened != outputs_opened_.end() && opened->second != current) {
-        if (abandon_ != nullptr)
+        // An attempt only fails: the conversion made again stops here.
+        if (abandon_ != nullptr && attempt_reporter_ == nullptr)
             abandon_->store(true);
         return refuse(stream, file,
                       "written by " + inputs_given_[opened->second] + " earlier in this run");
     }
+    if (attempt_reporter_ != nullptr)
+        return open_attempt_output(p, stream, file);
     const bool opened_before = opened != outputs_opened_.end();
     if (!stream.open(file, opened_before ? "a" : "w"))
         return refuse(stream, file, std::strerror(errno));
@@ -320,6 +325,71 @@ bool TextSink::open_output(const ProductDescription& p, OutputFile& stream, cons
     return true;
 }
 
+// An attempt's output goes under a name of its own (the output's with
+// ".l2part" added) until the attempt is kept.  What would keep the output
+// itself from being written makes the attempt fail.
+bool TextSink::open_attempt_output(const ProductDescription& p, OutputFile& stream,
+                                   const std::string& file)
+{
+    for (const auto& output : attempt_outputs_)
+        if (output.first == file)
+            return stream.open(output.second, "a", file) || refuse(stream, file, std::strerror(errno));
+    // Only a new file, or a plain one of a single name that can be written,
+    // can be replaced by another without anyone seeing the difference.
+    struct stat st;
+    const bool exists = lstat(file.c_str(), &st) == 0;
+    if (exists && (!S_ISREG(st.st_mode) || st.st_nlink != 1 || access(file.c_str(), W_OK) != 0))
+        return refuse(stream, file, "not a plain file");
+    const std::string part = file + ".l2part";
+    if (!stream.open(part, "w", file))
+        return refuse(stream, file, std::strerror(errno));
+    if (exists)
+        chmod(part.c_str(), st.st_mode & 07777);
+    attempt_outputs_.emplace_back(file, part);
+    if (column_names_ && !p.is_documents())
+        stream.write(column_heading(p));
+    return true;
+}
+
+void TextSink::begin_attempt(Reporter& reporter)
+{
+    attempt_reporter_ = &reporter;
+    attempt_outputs_.clear();
+    attempt_failed_ = false;
+}
+
+bool TextSink::keep_attempt()
+{
+    close_all();
+    for (const auto& output : attempt_outputs_) {
+        if (attempt_failed_)
+            return false;
+        if (std::rename(output.second.c_str(), output.first.c_str()) != 0)
+            refuse(streams_[0], output.first, std::strerror(errno));
+    }
+    if (attempt_failed_)
+        return false;
+    // Only now are they this input's outputs.
+    for (const auto& output : attempt_outputs_) {
+        outputs_opened_[identity_of(output.first)] = inputs_given_.size() - 1;
+        created_.push_back(output.first);
+    }
+    attempt_outputs_.clear();
+    attempt_reporter_ = nullptr;
+    return true;
+}
+
+void TextSink::drop_attempt()
+{
+    for (std::size_t i = 0; i < kProductDescriptions.size(); ++i)
+        streams_[i].discard();
+    for (const auto& output : attempt_outputs_)
+        std::remove(output.second.c_str());
+    attempt_outputs_.clear();
+    attempt_reporter_ = nullptr;
+    attempt_failed_ = false;
+}
+
 void TextSink::begin_section(const ProductDescription& p, const std::string& output)
 {
     if (!output.empty())
@@ -330,7 +400,7 @@ void TextSink::record(const ProductDescription& p, const Value* values)
 {
     OutputFile& stream = streams_[p.index];
     if (!stream.is_open()) {
-        reporter_.report(MessageKind::kWarning, "TAIHEN: output file is not open!\n");
+        out().report(MessageKind::kWarning, "TAIHEN: output file is not open!\n");
         return;
     }
     OutputToFileASCII(stream, p, values);

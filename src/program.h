@@ -130,7 +130,16 @@ public:
     void end_document(const ProductDescription& p) override;
     void end_section(const ProductDescription& p) override;
 
+    // An attempt writes each output under a name of its own beside it, so
+    // that nothing there before is touched until the attempt is kept.
+    bool supports_attempts() const override { return true; }
+    void begin_attempt(Reporter& reporter) override;
+    bool keep_attempt() override;
+    void drop_attempt() override;
+
 private:
+    Reporter& out() { return attempt_reporter_ != nullptr ? *attempt_reporter_ : reporter_; }
+    bool open_attempt_output(const ProductDescription& p, OutputFile& stream, const std::string& file);
     void write_failed(const OutputFile& file, int error) override;
     void output_to(const ProductDescription& p, const std::string& file);
     bool open_output(const ProductDescription& p, OutputFile& stream, const std::string& file);
@@ -151,6 +160,11 @@ private:
     std::unordered_map<FileIdentity, std::size_t, FileIdentityHash> outputs_opened_;
     // The outputs the current input created: removed when it is interrupted.
     std::vector<std::string> created_;
+    // While an attempt runs: where its lines go, its outputs (the name each
+    // will have, the name it is written under), and whether anything failed.
+    Reporter* attempt_reporter_ = nullptr;
+    std::vector<std::pair<std::string, std::string>> attempt_outputs_;
+    bool attempt_failed_ = false;
 };
 
 // One whole run of the program with these arguments (argv[0] is the
