@@ -348,8 +348,18 @@ public:
     void end_document(const ProductDescription&) override {}
     void end_section(const ProductDescription&) override {}
 
+    // What an attempt added is dropped again.
+    bool supports_attempts() const override { return true; }
+    void begin_attempt(Reporter&) override;
+    void drop_attempt() override;
+
 private:
     Table& table_of(const ProductDescription& p);
+
+    // What was kept when the attempt began: products met, and each
+    // table's rows and documents.
+    std::size_t products_before_ = 0;
+    std::vector<std::pair<std::size_t, std::size_t>> sizes_before_;
 
     std::vector<Table> tables_ = std::vector<Table>(kProductDescriptions.size());
     std::vector<const ProductDescription*> order_;
