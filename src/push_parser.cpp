@@ -169,6 +169,14 @@ PushState& state_of(void* ctx)
     return *static_cast<PushState*>(static_cast<xmlParserCtxt*>(ctx)->_private);
 }
 
+// The parser may complain while its context is being made, before the state
+// is attached: the error it records then is seen at the end.
+void give_up(void* ctx)
+{
+    if (ctx != nullptr && static_cast<xmlParserCtxt*>(ctx)->_private != nullptr)
+        state_of(ctx).give_up();
+}
+
 void on_start(void* ctx, const xmlChar* localname, const xmlChar* prefix, const xmlChar*, int,
               const xmlChar**, int attribute_count, int defaulted, const xmlChar** attributes)
 {
@@ -197,31 +205,30 @@ void on_processing_instruction(void* ctx, const xmlChar*, const xmlChar*)
 
 void give_up_on_cdata(void* ctx, const xmlChar*, int)
 {
-    state_of(ctx).give_up();
+    give_up(ctx);
 }
 
 void give_up_on_reference(void* ctx, const xmlChar*)
 {
-    state_of(ctx).give_up();
+    give_up(ctx);
 }
 
 void give_up_on_subset(void* ctx, const xmlChar*, const xmlChar*, const xmlChar*)
 {
-    state_of(ctx).give_up();
+    give_up(ctx);
 }
 
 // Any message of the parser: the reader's pass will say it.
 void give_up_on_message(void* ctx, const char*, ...)
 {
-    state_of(ctx).give_up();
+    give_up(ctx);
 }
 
 // The type of the error's pointer changed between libxml2 releases.
 template <typename ErrorPointer>
 void give_up_on_error(void* ctx, ErrorPointer)
 {
-    if (ctx != nullptr)
-        state_of(ctx).give_up();
+    give_up(ctx);
 }
 
 xmlSAXHandler make_handler()
