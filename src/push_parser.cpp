@@ -138,6 +138,8 @@ public:
             return;
         }
         text_.append(reinterpret_cast<const char*>(text), static_cast<std::size_t>(length));
+        for (int i = 0; white_ && i < length; ++i)
+            white_ = text[i] == ' ' || text[i] == '\n' || text[i] == '\t' || text[i] == '\r';
     }
 
     // A node that is not text ends the text before it.
@@ -148,12 +150,16 @@ public:
     }
 
 private:
+    // White space alone is passed over by the conversion, whichever the
+    // source: it is not handed on.
     void flush_text()
     {
         if (text_.empty())
             return;
-        events_.text(reinterpret_cast<const xmlChar*>(text_.c_str()), depth_);
+        if (!white_)
+            events_.text(reinterpret_cast<const xmlChar*>(text_.c_str()), depth_);
         text_.clear();
+        white_ = true;
     }
 
     ProductEvents& events_;
@@ -162,6 +168,7 @@ private:
     bool empty_end_follows_ = false;  // the end of an element written <a/> comes next
     bool gave_up_ = false;
     std::string text_;                // the text node being gathered
+    bool white_ = true;               // it is white space alone so far
 };
 
 PushState& state_of(void* ctx)
@@ -259,29 +266,40 @@ PushResult push_parse(XmlInput& input, const std::string& path, ProductEvents& e
 {
     PushState state(events);
     xmlSAXHandler handler = make_handler();
-    std::unique_ptr<char[]> chunk(new char[kChunk]);
-    // The first bytes go in with the context, so that it can see the encoding.
-    int got = XmlInput::read(&input, chunk.get(), 4);
+    // The file's pieces go to the parser as they are, without a copy; the
+    // first bytes go in with the context, so that it can see the encoding.
+    const char* piece = nullptr;
+    int got = input.next_piece(piece);
     if (got < 0)
         return PushResult::kFallback;
-    ParserContext ctxt(xmlCreatePushParserCtxt(&handler, nullptr, chunk.get(), got, path.c_str()));
+    const int first = got < 4 ? got : 4;
+    ParserContext ctxt(xmlCreatePushParserCtxt(&handler, nullptr, piece, first, path.c_str()));
     if (!ctxt)
         return PushResult::kFallback;
     xmlCtxtUseOptions(ctxt.get(), 0);
     ctxt->_private = &state;
     state.set_context(ctxt.get());
+    piece += first;
+    got -= first;
     for (;;) {
         if (state.gave_up())
             return PushResult::kFallback;
         if (events.stopped())
             return PushResult::kConverted;
-        got = XmlInput::read(&input, chunk.get(), kChunk);
-        if (got < 0 || input.failed())
+        if (got == 0) {
+            got = input.next_piece(piece);
+            if (got < 0 || input.failed())
+                return PushResult::kFallback;
+            if (got == 0) {
+                xmlParseChunk(ctxt.get(), nullptr, 0, 1);
+                break;
+            }
+        }
+        const int take = got < kChunk ? got : kChunk;
+        if (xmlParseChunk(ctxt.get(), piece, take, 0) != 0)
             return PushResult::kFallback;
-        if (xmlParseChunk(ctxt.get(), chunk.get(), got, got == 0 ? 1 : 0) != 0)
-            return PushResult::kFallback;
-        if (got == 0)
-            break;
+        piece += take;
+        got -= take;
     }
     if (state.gave_up() || ctxt->wellFormed == 0 || ctxt->errNo != 0)
         return PushResult::kFallback;
