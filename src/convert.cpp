@@ -486,7 +486,9 @@ class HeldLines : public Reporter {
 public:
     void report(MessageKind kind, const std::string& line) override
     {
-        if (is_failure(kind))
+        // A message of libxml2's own (its encoders speak outside the
+        // parser's error handlers) means the attempt cannot stand either.
+        if (is_failure(kind) || kind == MessageKind::kParserMessage)
             ++failures_;
         held_bytes_ += line.size();
         if (held_bytes_ > kMostHeld) {
@@ -497,6 +499,7 @@ public:
         if (!overflowed_)
             lines_.push_back({kind, line});
     }
+    // Failures and libxml2's messages.
     int failures() const { return failures_; }
     // More was said than is held back: the attempt cannot stand.
     bool overflowed() const { return overflowed_; }

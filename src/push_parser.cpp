@@ -291,7 +291,8 @@ PushResult push_parse(XmlInput& input, const std::string& path, ProductEvents& e
             if (got < 0 || input.failed())
                 return PushResult::kFallback;
             if (got == 0) {
-                xmlParseChunk(ctxt.get(), nullptr, 0, 1);
+                if (xmlParseChunk(ctxt.get(), nullptr, 0, 1) != 0)
+                    return PushResult::kFallback;
                 break;
             }
         }
