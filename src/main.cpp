@@ -337,9 +337,12 @@ bool walk_xml_file(const std::string& path, Visit visit, bool with_progress = fa
     while ((result = xmlTextReaderRead(reader.get())) == 1)
         visit(reader.get());
     reader.reset();
+    input.finish();
     if (meter)
         meter->finish(input.file_bytes_read());
-    if (input.failed())
+    if (input.out_of_memory())
+        report_failure("out of memory reading %s\n", path.c_str());
+    else if (input.failed())
         report_failure("read error on %s: %s\n", path.c_str(), input.error());
     if (result != 0 || input.failed()) {
         report_failure("%s : failed to parse\n", path.c_str());
