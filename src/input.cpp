@@ -276,6 +276,7 @@ public:
             return fail_start(kOutOfMemory);
         // The content checksum, when a frame carries one, is verified (the
         // library's default, asked for here all the same).
+        restart();
         if (ZSTD_isError(ZSTD_DCtx_reset(d_, ZSTD_reset_session_only)) ||
             ZSTD_isError(ZSTD_DCtx_setParameter(d_, ZSTD_d_windowLogMax, kWindowLogMax)))
             return fail_start("cannot start zstd decoding");
@@ -284,12 +285,33 @@ public:
     Step step(const unsigned char*& in, std::size_t& in_left, char*& out,
               std::size_t& out_left) override
     {
-        ZSTD_inBuffer source{in, in_left, 0};
-        ZSTD_outBuffer target{out, out_left, 0};
-        const std::size_t status = ZSTD_decompressStream(d_, &target, &source);
-        advance(in, in_left, in + source.pos, out, out_left, out + target.pos);
+        // A call that meets an error drops what it has written: each call
+        // is given the input of one step of the frame (the library's hint:
+        // a block, the checksum), and none after one that filled the
+        // output, so that the content of a block is handed over in a call
+        // of its own before the next block or the checksum is looked at.
+        std::size_t status = 0;
+        for (int call = 0; call < 2; ++call) {
+            const std::size_t give = output_full_ ? 0 : std::min(in_left, hint_);
+            ZSTD_inBuffer source{in, give, 0};
+            ZSTD_outBuffer target{out, out_left, 0};
+            status = ZSTD_decompressStream(d_, &target, &source);
+            if (ZSTD_isError(status))
+                break;
+            const bool was_flushing = output_full_;
+            advance(in, in_left, in + source.pos, out, out_left, out + target.pos);
+            output_full_ = target.size > 0 && target.pos == target.size;
+            hint_ = status;
+            if (status == 0) {
+                restart();
+                return Step::kMemberEnd;
+            }
+            if (!was_flushing || target.pos > 0)
+                return Step::kGoing;
+            // Nothing was left to flush: now the input.
+        }
         if (!ZSTD_isError(status))
-            return status == 0 ? Step::kMemberEnd : Step::kGoing;
+            return Step::kGoing;
         switch (ZSTD_getErrorCode(status)) {
         case ZSTD_error_checksum_wrong:
             return fail("zstd checksum mismatch");
@@ -311,8 +333,17 @@ public:
     const char* truncated() const override { return "truncated zstd data"; }
 
 private:
+    void restart()
+    {
+        hint_ = kFirstInput;
+        output_full_ = false;
+    }
+
     static constexpr int kWindowLogMax = 27;  // 128 MiB, the library's default
+    static constexpr std::size_t kFirstInput = 5;  // the start of a frame header
     ZSTD_DStream* d_ = nullptr;
+    std::size_t hint_ = kFirstInput;  // input the next step of the frame takes
+    bool output_full_ = false;        // the last call filled the output
 };
 
 // The decoder for the format whose magic begins `bytes` (`size` of them),
