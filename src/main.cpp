@@ -3,6 +3,7 @@
 // attributes and text into the product records.
 #include "l2xml2ascii.h"
 #include "input.h"
+#include "xml_memory.h"
 #include "progress.h"
 #include "reader.h"
 
@@ -315,6 +316,7 @@ template <typename Visit>
 bool walk_xml_file(const std::string& path, Visit visit, bool with_progress = false)
 {
     XmlInput input;  // outlives the reader that reads from it
+    xml_memory::take_events();
     if (!input.open(path)) {
         report_failure("Unable to open %s\n", path.c_str());
         return false;
@@ -329,8 +331,8 @@ bool walk_xml_file(const std::string& path, Visit visit, bool with_progress = fa
             messages.emplace();
     }
     XmlReader reader(xmlReaderForIO(XmlInput::read, nullptr, &input, path.c_str(), nullptr, 0));
-    if (!reader) {
-        report_failure("Unable to open %s\n", path.c_str());
+    if (!reader) {  // the file is open: only memory can have failed
+        report_failure("out of memory reading %s\n", path.c_str());
         return false;
     }
     int result;
@@ -340,11 +342,14 @@ bool walk_xml_file(const std::string& path, Visit visit, bool with_progress = fa
     input.finish();
     if (meter)
         meter->finish(input.file_bytes_read());
-    if (input.out_of_memory())
+    const xml_memory::Events memory = xml_memory::take_events();
+    if (memory.over_cap)
+        report_failure("%s needs more than %zu MiB of memory\n", path.c_str(), xml_memory::cap_mib());
+    else if (input.out_of_memory() || memory.failed)
         report_failure("out of memory reading %s\n", path.c_str());
     else if (input.failed())
         report_failure("read error on %s: %s\n", path.c_str(), input.error());
-    if (result != 0 || input.failed()) {
+    if (result != 0 || input.failed() || memory.over_cap || memory.failed) {
         report_failure("%s : failed to parse\n", path.c_str());
         return false;
     }
@@ -435,6 +440,7 @@ enum OptionCode {
     kOptSplitDocuments,
     kOptProgress,
     kOptNoProgress,
+    kOptMaxMemory,
 };
 
 void print_usage()
@@ -461,6 +467,9 @@ void print_usage()
         "                     error (one line a second when it is not a terminal)\n"
         "      --no-progress  never show it (shown by default on a terminal for\n"
         "                     product files of 64 MiB or more)\n"
+        "      --max-memory=MiB\n"
+        "                     stop a pass whose XML parsing needs more memory than\n"
+        "                     this (default 256)\n"
         "      --help         show this help and exit\n"
         "      --version      show the version and exit\n"
         "\n"
@@ -493,6 +502,7 @@ Parsed parse_options(int argc, char** argv, Options& options)
         {"split-documents", no_argument, nullptr, kOptSplitDocuments},
         {"progress", no_argument, nullptr, kOptProgress},
         {"no-progress", no_argument, nullptr, kOptNoProgress},
+        {"max-memory", required_argument, nullptr, kOptMaxMemory},
         {"help", no_argument, nullptr, kOptHelp},
         {"version", no_argument, nullptr, kOptVersion},
         {nullptr, 0, nullptr, 0},
@@ -525,6 +535,13 @@ Parsed parse_options(int argc, char** argv, Options& options)
             break;
         case kOptNoProgress:
             run_state.progress = ProgressChoice::kOff;
+            break;
+        case kOptMaxMemory:
+            if (!xml_memory::set_cap_mib(optarg)) {
+                std::fprintf(stderr, "l2xml2ascii: --max-memory takes a whole number of MiB, not '%s'\n",
+                             optarg);
+                return Parsed::kWrong;
+            }
             break;
         case kOptHelp:
             print_usage();
@@ -622,7 +639,14 @@ namespace {
 int run_options(int argc, char** argv)
 {
     Options options;
-    switch (parse_options(argc, argv, options)) {
+    Parsed parsed;
+    try {
+        parsed = parse_options(argc, argv, options);
+    } catch (const std::bad_alloc&) {
+        report_failure("out of memory\n");
+        return kExitFailure;
+    }
+    switch (parsed) {
     case Parsed::kRun:
         break;
     case Parsed::kDone:
@@ -666,5 +690,6 @@ int run(int argc, char** argv)
 // harnesses, whose entry is libFuzzer's) can link the driver and call run().
 __attribute__((weak)) int main(int argc, char** argv)
 {
+    xml_memory::install();  // the program's own: never a library caller's
     return run(argc, argv);
 }
