@@ -679,6 +679,10 @@ int run(int argc, char** argv)
 {
     prepare_standard_streams();
     reset_run_state();
+    if (!xml_memory::thread_state_ready()) {
+        report_failure("out of memory\n");
+        return kExitFailure;
+    }
     const int status = run_options(argc, argv);
     check_standard_output();
     // A failure to write standard output decides the status too, unless the

@@ -1,7 +1,9 @@
 // libxml2's allocations, counted and capped: see xml_memory.h.
 #include "xml_memory.h"
 
+#include <libxml/threads.h>
 #include <libxml/xmlmemory.h>
+#include <libxml/xmlversion.h>
 
 #include <atomic>
 #include <cerrno>
@@ -120,6 +122,15 @@ char* counted_strdup(const char* text)
 bool install()
 {
     return xmlMemSetup(counted_free, counted_malloc, counted_realloc, counted_strdup) == 0;
+}
+
+bool thread_state_ready()
+{
+#if LIBXML_VERSION >= 21200
+    return xmlCheckThreadLocalStorage() == 0;
+#else
+    return true;  // allocated by libxml2 without ending the process
+#endif
 }
 
 bool set_cap_mib(const char* text)

@@ -31,6 +31,11 @@ bool install();
 bool set_cap_mib(const char* text);
 std::size_t cap_mib();
 
+// Whether libxml2 has the per-thread state it needs, allocated now when it
+// keeps it on the heap (releases from 2.12 abort the process when that
+// allocation fails later).  Changes nothing: for a library caller too.
+bool thread_state_ready();
+
 // What happened to libxml2's allocations since the last call.
 struct Events {
     bool over_cap = false;  // refused past the cap

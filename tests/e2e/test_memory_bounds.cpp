@@ -111,8 +111,11 @@ TEST_F(MemoryBoundsTest, RunsTheReaderKeepsWholeStopAtTheCap)
         const MeasuredRun r = run_measured({"--max-memory=8", "-i", kInput}, folder);
         const std::string err = e2e::read_file(folder + "/err.txt");
         EXPECT_EQ(1, r.status) << err;
-        EXPECT_NE(std::string::npos, err.find("TAIHEN: " + kInput + " needs more than 8 MiB of memory\n"))
-            << err;
+        // Newer libxml2 releases refuse entities that amplify this much first.
+        if (err.find("amplification") == std::string::npos) {
+            EXPECT_NE(std::string::npos, err.find("TAIHEN: " + kInput + " needs more than 8 MiB of memory\n"))
+                << err;
+        }
         EXPECT_LT(r.peak_kb, kPeakBoundKb) << "peak resident memory";
         if (shape.record_kept) {
             EXPECT_EQ(kFirstLine, e2e::read_file(folder + "/" + kPcv).substr(0, kFirstLine.size()));
