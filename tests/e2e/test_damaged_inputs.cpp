@@ -128,6 +128,24 @@ protected:
         e2e::write_file(dir_ + "/" + folder + "/" + kInput, content);
         return e2e::run_program({"-i", kInput}, dir_ + "/" + folder, 60.0);
     }
+    // Converts `xml` in the folder "plain"; its table is table_in("plain").
+    void convert_plain(const std::string& xml)
+    {
+        const e2e::RunResult plain = convert("plain", xml);
+        EXPECT_EQ(0, plain.status) << plain.err;
+    }
+    // The formats whose tool is installed; the others are named once.
+    std::vector<const Format*> installed_formats()
+    {
+        std::vector<const Format*> formats;
+        for (const Format& format : kFormats) {
+            if (have(format.tool))
+                formats.push_back(&format);
+            else
+                std::printf("%s not installed: its form is not tried\n", format.tool);
+        }
+        return formats;
+    }
     std::string table_in(const std::string& folder)
     {
         const std::string path = dir_ + "/" + folder + "/" + kPcv;
@@ -153,15 +171,11 @@ std::string taihen_lines(const std::string& err)
 TEST_F(DamagedInputsTest, EveryFormatEveryDamage)
 {
     const std::string xml = covariance_xml(20000);
-    const e2e::RunResult plain = convert("plain", xml);
-    ASSERT_EQ(0, plain.status) << plain.err;
+    convert_plain(xml);
     const std::string whole_table = table_in("plain");
 
-    for (const Format& format : kFormats) {
-        if (!have(format.tool)) {
-            std::printf("%s not installed: its form is not tried\n", format.tool);
-            continue;
-        }
+    for (const Format* each : installed_formats()) {
+        const Format& format = *each;
         const std::string z = filtered(xml, format.compress);
         ASSERT_GT(z.size(), 1000u) << format.tool;
         for (const Case& c : kCases) {
@@ -218,11 +232,9 @@ TEST_F(DamagedInputsTest, EveryFormatEveryDamage)
 TEST_F(DamagedInputsTest, DamagedCheckFieldIsAReadErrorAfterTheWholeTable)
 {
     const std::string xml = covariance_xml(3000);
-    const e2e::RunResult plain = convert("plain", xml);
-    ASSERT_EQ(0, plain.status) << plain.err;
-    for (const Format& format : kFormats) {
-        if (!have(format.tool))
-            continue;
+    convert_plain(xml);
+    for (const Format* each : installed_formats()) {
+        const Format& format = *each;
         SCOPED_TRACE(format.tool);
         const std::string z = filtered(xml, format.compress);
         const e2e::RunResult r = convert(format.tool, flip(z, z.size() - format.check_from_end));
@@ -246,11 +258,9 @@ TEST_F(DamagedInputsTest, MembersFollowOneAnotherButLayersAreNotUnpacked)
 {
     const std::string xml = covariance_xml(3000);
     const std::size_t half = xml.find('\n', xml.size() / 2) + 1;
-    const e2e::RunResult plain = convert("plain", xml);
-    ASSERT_EQ(0, plain.status) << plain.err;
-    for (const Format& format : kFormats) {
-        if (!have(format.tool))
-            continue;
+    convert_plain(xml);
+    for (const Format* each : installed_formats()) {
+        const Format& format = *each;
         SCOPED_TRACE(format.tool);
         const std::string first = filtered(xml.substr(0, half), format.compress);
         const std::string second = filtered(xml.substr(half), format.compress);
