@@ -14,9 +14,9 @@
 #include <array>
 #include <atomic>
 #include <cerrno>
-#include <climits>
 #include <condition_variable>
 #include <cstring>
+#include <limits>
 #include <mutex>
 #include <new>
 #include <system_error>
@@ -72,12 +72,6 @@ protected:
         return false;
     }
 
-    // The part of a size_t count that an unsigned int counter takes.
-    static unsigned int at_most_uint(std::size_t n)
-    {
-        return static_cast<unsigned int>(std::min<std::size_t>(n, UINT_MAX));
-    }
-
 private:
     const char* reason_ = nullptr;
     bool out_of_memory_ = false;
@@ -94,6 +88,29 @@ void advance(const unsigned char*& in, std::size_t& in_left, InPointer next_in, 
     in_left -= used;
     out += made;
     out_left -= made;
+}
+
+// The part of `n` that a library's counter of type Count takes.
+template <typename Count>
+Count at_most(std::size_t n)
+{
+    return static_cast<Count>(std::min<std::size_t>(n, std::numeric_limits<Count>::max()));
+}
+
+// One call of a library whose stream has next_in / avail_in / next_out /
+// avail_out (zlib, liblzma, libbz2) over `in` and `out`, moving both on;
+// the call's status.
+template <typename Stream, typename Call>
+auto decode_call(Stream& stream, const unsigned char*& in, std::size_t& in_left, char*& out,
+                 std::size_t& out_left, Call call)
+{
+    stream.next_in = reinterpret_cast<decltype(stream.next_in)>(const_cast<unsigned char*>(in));
+    stream.avail_in = at_most<decltype(stream.avail_in)>(in_left);
+    stream.next_out = reinterpret_cast<decltype(stream.next_out)>(out);
+    stream.avail_out = at_most<decltype(stream.avail_out)>(out_left);
+    const auto status = call(&stream);
+    advance(in, in_left, stream.next_in, out, out_left, stream.next_out);
+    return status;
 }
 
 bool starts_with(const unsigned char* bytes, const char* magic, std::size_t size)
@@ -121,12 +138,8 @@ public:
     Step step(const unsigned char*& in, std::size_t& in_left, char*& out,
               std::size_t& out_left) override
     {
-        z_.next_in = const_cast<Bytef*>(in);
-        z_.avail_in = at_most_uint(in_left);
-        z_.next_out = reinterpret_cast<Bytef*>(out);
-        z_.avail_out = at_most_uint(out_left);
-        const int status = inflate(&z_, Z_NO_FLUSH);
-        advance(in, in_left, z_.next_in, out, out_left, z_.next_out);
+        const int status =
+            decode_call(z_, in, in_left, out, out_left, [](z_stream* z) { return inflate(z, Z_NO_FLUSH); });
         switch (status) {
         case Z_OK:
         case Z_BUF_ERROR:  // no progress: the caller sees why
@@ -176,12 +189,8 @@ public:
     Step step(const unsigned char*& in, std::size_t& in_left, char*& out,
               std::size_t& out_left) override
     {
-        s_.next_in = in;
-        s_.avail_in = in_left;
-        s_.next_out = reinterpret_cast<uint8_t*>(out);
-        s_.avail_out = out_left;
-        const lzma_ret status = lzma_code(&s_, LZMA_RUN);
-        advance(in, in_left, s_.next_in, out, out_left, s_.next_out);
+        const lzma_ret status =
+            decode_call(s_, in, in_left, out, out_left, [](lzma_stream* s) { return lzma_code(s, LZMA_RUN); });
         switch (status) {
         case LZMA_OK:
         case LZMA_BUF_ERROR:  // no progress: the caller sees why
@@ -229,12 +238,7 @@ public:
     Step step(const unsigned char*& in, std::size_t& in_left, char*& out,
               std::size_t& out_left) override
     {
-        b_.next_in = const_cast<char*>(reinterpret_cast<const char*>(in));
-        b_.avail_in = at_most_uint(in_left);
-        b_.next_out = out;
-        b_.avail_out = at_most_uint(out_left);
-        const int status = BZ2_bzDecompress(&b_);
-        advance(in, in_left, b_.next_in, out, out_left, b_.next_out);
+        const int status = decode_call(b_, in, in_left, out, out_left, BZ2_bzDecompress);
         switch (status) {
         case BZ_OK:
             return Step::kGoing;
