@@ -4,6 +4,7 @@
 #include <libxml/threads.h>
 #include <libxml/xmlmemory.h>
 #include <libxml/xmlversion.h>
+#include <malloc.h>
 
 #include <atomic>
 #include <cerrno>
@@ -14,11 +15,9 @@
 namespace xml_memory {
 namespace {
 
-// Every block carries its size in front, in a header that keeps the
-// block's alignment.
-constexpr std::size_t kHeader = alignof(std::max_align_t) > sizeof(std::size_t)
-                                    ? alignof(std::max_align_t)
-                                    : sizeof(std::size_t);
+// Blocks are counted at the size the C library gave them (which free and
+// realloc can ask again), so that they need no header of their own and stay
+// the C library's blocks as they are.
 constexpr std::size_t kMiB = std::size_t{1} << 20;
 
 std::atomic<std::size_t> cap{kDefaultCapMiB * kMiB};
@@ -26,23 +25,15 @@ std::atomic<std::size_t> in_use{0};
 std::atomic<bool> over_cap{false};
 std::atomic<bool> failed{false};
 
-// Counts `more` bytes in if the cap allows them.
-bool take(std::size_t more)
+// Whether `more` bytes fit under the cap now.
+bool fits(std::size_t more)
 {
     const std::size_t limit = cap.load(std::memory_order_relaxed);
-    std::size_t now = in_use.load(std::memory_order_relaxed);
-    do {
-        if (now > limit || more > limit - now) {
-            over_cap.store(true, std::memory_order_relaxed);
-            return false;
-        }
-    } while (!in_use.compare_exchange_weak(now, now + more, std::memory_order_relaxed));
-    return true;
-}
-
-void give_back(std::size_t bytes)
-{
-    in_use.fetch_sub(bytes, std::memory_order_relaxed);
+    const std::size_t now = in_use.load(std::memory_order_relaxed);
+    if (now <= limit && more <= limit - now)
+        return true;
+    over_cap.store(true, std::memory_order_relaxed);
+    return false;
 }
 
 void* refused()
@@ -52,60 +43,38 @@ void* refused()
     return nullptr;
 }
 
-char* header_of(void* block)
-{
-    return static_cast<char*>(block) - kHeader;
-}
-
-std::size_t size_of(void* block)
-{
-    std::size_t size;
-    std::memcpy(&size, header_of(block), sizeof size);
-    return size;
-}
-
-void* with_size(void* base, std::size_t size)
-{
-    std::memcpy(base, &size, sizeof size);
-    return static_cast<char*>(base) + kHeader;
-}
-
 void* counted_malloc(std::size_t size)
 {
-    if (size > SIZE_MAX - kHeader || !take(size))
+    if (!fits(size))
         return nullptr;
-    void* base = std::malloc(kHeader + size);
-    if (base == nullptr) {
-        give_back(size);
+    void* block = std::malloc(size);
+    if (block == nullptr)
         return refused();
-    }
-    return with_size(base, size);
+    in_use.fetch_add(malloc_usable_size(block), std::memory_order_relaxed);
+    return block;
 }
 
 void counted_free(void* block)
 {
     if (block == nullptr)
         return;
-    give_back(size_of(block));
-    std::free(header_of(block));
+    in_use.fetch_sub(malloc_usable_size(block), std::memory_order_relaxed);
+    std::free(block);
 }
 
 void* counted_realloc(void* block, std::size_t size)
 {
     if (block == nullptr)
         return counted_malloc(size);
-    const std::size_t old = size_of(block);
-    if (size > SIZE_MAX - kHeader || (size > old && !take(size - old)))
+    const std::size_t old = malloc_usable_size(block);
+    if (size > old && !fits(size - old))
         return nullptr;
-    void* base = std::realloc(header_of(block), kHeader + size);
-    if (base == nullptr) {
-        if (size > old)
-            give_back(size - old);
-        return refused();
-    }
-    if (size < old)
-        give_back(old - size);
-    return with_size(base, size);
+    void* moved = std::realloc(block, size);
+    if (moved == nullptr)
+        return refused();  // the old block stays, counted as it was
+    in_use.fetch_sub(old, std::memory_order_relaxed);
+    in_use.fetch_add(malloc_usable_size(moved), std::memory_order_relaxed);
+    return moved;
 }
 
 char* counted_strdup(const char* text)
