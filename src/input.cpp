@@ -31,6 +31,7 @@ constexpr std::size_t kLongestMagic = 6;                    // xz's
 
 // The most an xz stream may ask for its dictionary and state.
 constexpr uint64_t kXzMemoryLimit = uint64_t{256} << 20;
+static_assert(kXzMemoryLimit == 256u << 20, "the xz reason below names 256 MiB");
 
 constexpr const char* kOutOfMemory = "out of memory";
 constexpr const char* kTrailingData = "trailing data after the compressed stream";
@@ -344,6 +345,7 @@ private:
     }
 
     static constexpr int kWindowLogMax = 27;  // 128 MiB, the library's default
+    static_assert(kWindowLogMax == 27, "the zstd reason above names 128 MiB");
     static constexpr std::size_t kFirstInput = 5;  // the start of a frame header
     ZSTD_DStream* d_ = nullptr;
     std::size_t hint_ = kFirstInput;  // input the next step of the frame takes
