@@ -11,8 +11,12 @@
 #   fuzz            program + clang++ with libFuzzer for this machine
 #   memcheck        program + valgrind
 #   newest-libxml2  tests + a C compiler, zlib headers, apt-get, dpkg-deb
-#   check           tests, fuzz, memcheck and newest-libxml2 together
-#   bench           program + Python 3, xmllint, GNU time
+#   python          program + the Python module's needs: pybind11, and for
+#                   the interpreter $PYTHON (default: python3 on the PATH)
+#                   its headers and numpy
+#   python-tests    python + pytest for that interpreter
+#   check           tests, fuzz, memcheck, newest-libxml2 and python-tests
+#   bench           program + python + Python 3, xmllint, GNU time, lxml
 #   plots           program + Python 3, gnuplot
 #
 # What it does when something is missing:
@@ -44,8 +48,11 @@ add_set() {
         fuzz) add_set program; want libfuzzer ;;
         memcheck) add_set program; want valgrind ;;
         newest-libxml2) add_set tests; want cc zlib apt-get dpkg-deb ;;
-        check) add_set tests; add_set fuzz; add_set memcheck; add_set newest-libxml2 ;;
-        bench) add_set program; want python3 xmllint time ;;
+        python) add_set program; want python3 python-headers pybind11 numpy ;;
+        python-tests) add_set python; want pytest ;;
+        check) add_set tests; add_set fuzz; add_set memcheck; add_set newest-libxml2
+               add_set python-tests ;;
+        bench) add_set program; add_set python; want xmllint time lxml ;;
         plots) add_set program; want python3 gnuplot ;;
         *) echo "$me: unknown requirement set '$1'" >&2; exit 2 ;;
     esac
@@ -53,6 +60,11 @@ add_set() {
 for s in "$@"; do add_set "$s"; done
 
 have() { command -v "$1" >/dev/null 2>&1; }
+
+# The interpreter the Python module is built for (the Makefile names it).
+python=${PYTHON:-python3}
+# python_can CODE: the interpreter runs CODE without an error.
+python_can() { "$python" -c "$1" >/dev/null 2>&1; }
 
 cxx() {
     for c in g++ clang++ c++; do have "$c" && { echo "$c"; return 0; }; done
@@ -92,6 +104,13 @@ probe() {
         gtest) have_gtest ;;
         libfuzzer) have_libfuzzer ;;
         time) [ -x /usr/bin/time ] ;;  # the benchmark runs /usr/bin/time itself
+        python3) have "$python" ;;
+        python-headers) python_can 'import os, sys, sysconfig
+sys.exit(not os.path.exists(os.path.join(sysconfig.get_paths()["include"], "Python.h")))' ;;
+        pybind11) pkg-config --exists pybind11 ;;
+        numpy) python_can 'import numpy' ;;
+        pytest) python_can 'import pytest' ;;
+        lxml) python_can 'import lxml.etree' ;;
         *) have "$1" ;;
     esac >/dev/null 2>&1
 }
@@ -109,6 +128,11 @@ describe() {
         time) echo "GNU time|time" ;;
         gnuplot) echo "gnuplot|gnuplot-nox" ;;
         apt-get) echo "apt-get|apt" ;;
+        python-headers) echo "Python headers|python3-dev" ;;
+        pybind11) echo "pybind11|pybind11-dev" ;;
+        numpy) echo "numpy|python3-numpy" ;;
+        pytest) echo "pytest|python3-pytest" ;;
+        lxml) echo "lxml|python3-lxml" ;;
         dpkg-deb) echo "dpkg-deb|dpkg" ;;
         *) echo "$1|$1" ;;
     esac
