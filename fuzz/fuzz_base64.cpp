@@ -6,7 +6,7 @@
 // the pad count of the last complete group lies in 0..4 (0 with no group).
 // Round trip: the text of k bytes decodes to the k bytes, then zero bytes for
 // the pad characters, then the NUL.
-#include "l2xml2ascii.h"
+#include "base64.h"
 
 #include <cstdlib>
 #include <cstring>

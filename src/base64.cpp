@@ -4,7 +4,7 @@
 // every other character outside the alphabet (line breaks, blanks, tabs, bytes
 // above 127) is skipped, so wrapped and indented text decodes like the same
 // text on one line.
-#include "l2xml2ascii.h"
+#include "base64.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -17,12 +17,28 @@ constexpr char encoding_table[] =
 // Pad characters the encoder appends for an input length modulo 3.
 const int32_t mod_table[] = {0, 2, 1};
 
-// Reverse table, built on first use: the value 0..63 of an alphabet
-// character, kPad for "=", kSkip for everything else.
-signed char* decoding_table = nullptr;
-
 constexpr signed char kSkip = -1;
 constexpr signed char kPad = -2;
+
+// Reverse table: the value 0..63 of an alphabet character, kPad for "=",
+// kSkip for everything else.
+struct DecodingTable {
+    signed char value[256];
+    constexpr signed char operator[](std::size_t c) const { return value[c]; }
+};
+
+constexpr DecodingTable make_decoding_table()
+{
+    DecodingTable t{};
+    for (int c = 0; c < 256; ++c)
+        t.value[c] = kSkip;
+    for (int v = 0; v < 64; ++v)
+        t.value[static_cast<unsigned char>(encoding_table[v])] = static_cast<signed char>(v);
+    t.value[static_cast<unsigned char>('=')] = kPad;
+    return t;
+}
+
+constexpr DecodingTable decoding_table = make_decoding_table();
 
 // For the whole-group path: the value of a character at each of the four
 // places of a group, already placed in the group's three bytes as a
@@ -55,32 +71,14 @@ constexpr PlacedValues kPlaced = make_placed_values();
 
 }  // namespace
 
-void base64_build_decoding_table()
-{
-    signed char* table = static_cast<signed char*>(std::malloc(256));
-    if (table == nullptr)
-        return;
-    for (int c = 0; c < 256; ++c)
-        table[c] = kSkip;
-    for (int v = 0; v < 64; ++v)
-        table[static_cast<unsigned char>(encoding_table[v])] = static_cast<signed char>(v);
-    table[static_cast<unsigned char>('=')] = kPad;
-    std::free(decoding_table);
-    decoding_table = table;
-}
+// The table is built at compile time; these remain for callers that still
+// ask for it to be built and released.
+void base64_build_decoding_table() {}
 
-void base64_cleanup()
-{
-    std::free(decoding_table);
-    decoding_table = nullptr;
-}
+void base64_cleanup() {}
 
 std::size_t Base64Decoder::decode(const char* data, std::size_t length, unsigned char* decoded)
 {
-    if (decoding_table == nullptr)
-        base64_build_decoding_table();
-    if (decoding_table == nullptr)
-        return 0;
     std::size_t out = 0;
     std::size_t i = 0;
 #if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
@@ -155,15 +153,11 @@ unsigned char* base64_decode_counting_pads(const char* data, int32_t input_lengt
 {
     *output_length = 0;
     *last_group_pads = 0;
-    if (decoding_table == nullptr)
-        base64_build_decoding_table();
     const std::size_t length = input_length > 0 ? static_cast<std::size_t>(input_length) : 0;
     // Three bytes per four characters, and the closing NUL.
     unsigned char* decoded = static_cast<unsigned char*>(std::malloc(3 * (length / 4) + 1));
-    if (decoded == nullptr || decoding_table == nullptr) {
-        std::free(decoded);
+    if (decoded == nullptr)
         return nullptr;
-    }
     Base64Decoder decoder;
     const std::size_t out = decoder.decode(data, length, decoded);
     decoded[out] = '\0';

@@ -1,106 +1,12 @@
-// Support routines: failure reporting, checked output files, the calendar
-// conversion and strpos.
-#include "l2xml2ascii.h"
+// Support routines: checked output files, the calendar conversion and strpos.
+#include "helpers.h"
 
 #include <cerrno>
-#include <cfloat>
-#include <charconv>
 #include <cstdint>
 #include <cstdio>
 #include <cmath>
-#include <cstdarg>
 #include <cstdlib>
 #include <cstring>
-#include <csignal>
-#include <fcntl.h>
-#include <sys/ioctl.h>
-#include <unistd.h>
-
-void report_failure(const char* format, ...)
-{
-    ++run_state.failures;
-    clear_status_line();
-    std::fputs("TAIHEN: ", stderr);
-    va_list args;
-    va_start(args, format);
-    std::vfprintf(stderr, format, args);
-    va_end(args);
-}
-
-int failures_reported()
-{
-    return run_state.failures;
-}
-
-void report_line(const char* format, ...)
-{
-    clear_status_line();
-    va_list args;
-    va_start(args, format);
-    std::vprintf(format, args);
-    va_end(args);
-}
-
-void show_status_line(const std::string& text, bool on_terminal)
-{
-    if (!on_terminal) {
-        std::fprintf(stderr, "%s\n", text.c_str());
-        return;
-    }
-    // A line that wrapped could not be drawn over: cut to the terminal's width.
-    std::string line = text;
-    struct winsize terminal;
-    if (ioctl(STDERR_FILENO, TIOCGWINSZ, &terminal) == 0 && terminal.ws_col > 1 &&
-        line.size() >= terminal.ws_col)
-        line.resize(terminal.ws_col - 1u);
-    // Over the line shown before, blanking what the new one leaves over.
-    std::size_t& width = run_state.status_line_width;
-    const int blanks = width > line.size() ? static_cast<int>(width - line.size()) : 0;
-    std::fprintf(stderr, "\r%s%*s", line.c_str(), blanks, "");
-    if (blanks > 0)
-        std::fprintf(stderr, "\r%s", line.c_str());
-    width = line.size();
-}
-
-void clear_status_line()
-{
-    std::size_t& width = run_state.status_line_width;
-    if (width == 0)
-        return;
-    std::fprintf(stderr, "\r%*s\r", static_cast<int>(width), "");
-    width = 0;
-}
-
-void prepare_standard_streams()
-{
-    // A reader that goes away makes writes fail with EPIPE, reported like
-    // any other write error, instead of ending the run unannounced.
-    std::signal(SIGPIPE, SIG_IGN);
-    // A standard descriptor closed at start would be the next one handed
-    // out, and an output file opened on it would receive what is printed.
-    for (int fd = 0; fd <= 2; ++fd) {
-        if (fcntl(fd, F_GETFD) != -1 || errno != EBADF)
-            continue;
-        const int opened = ::open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
-        if (opened >= 0 && opened != fd)  // cannot happen: fd was the lowest free one
-            ::close(opened);
-    }
-}
-
-void check_standard_output()
-{
-    errno = 0;
-    const bool flushed = std::fflush(stdout) == 0;
-    const int error = errno;
-    if (flushed && !std::ferror(stdout))
-        return;
-    // A failure before the last flush may have left errno long changed.
-    report_failure("write error on standard output: %s\n",
-                   std::strerror(!flushed && error != 0 ? error : EIO));
-    std::clearerr(stdout);
-}
-
-// ---------------------------------------------------------------------------
 
 OutputFile::~OutputFile()
 {
@@ -166,7 +72,8 @@ void OutputFile::report_write_error(int error)
     if (error_reported_)
         return;
     error_reported_ = true;
-    report_failure("write error on %s: %s\n", path_.c_str(), std::strerror(error));
+    if (listener_ != nullptr)
+        listener_->write_failed(*this, error);
 }
 
 // ---------------------------------------------------------------------------

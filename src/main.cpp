@@ -1,21 +1,26 @@
-// The conversion driver: command line and file naming, the header epoch pass,
-// the product pass over the streaming XML reader, and the routing of
-// attributes and text into the product records.
+// The command-line program: the command line, output naming, the text
+// outputs (TextSink) and the printed lines (PrintingReporter) around the
+// conversion of each input; and what only a program may do to its process:
+// signals, standard descriptors, libxml2's teardown.
 #include "l2xml2ascii.h"
-#include "input.h"
+#include "helpers.h"
+#include "numtext.h"
+#include "program.h"
 #include "progress.h"
-#include "reader.h"
+
+#include <libxml/parser.h>
 
 #include <algorithm>
-#include <cassert>
 #include <cerrno>
-#include <cstdarg>
+#include <csignal>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <getopt.h>
 #include <new>
-#include <optional>
 #include <string>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -24,139 +29,149 @@
 #define L2_VERSION "unknown"
 #endif
 
+// ---------------------------------------------------------------------------
+// Printed lines
+
+void StatusLine::show(const std::string& text, bool on_terminal)
+{
+    if (!on_terminal) {
+        std::fprintf(stderr, "%s\n", text.c_str());
+        return;
+    }
+    // A line that wrapped could not be drawn over: cut to the terminal's width.
+    std::string line = text;
+    struct winsize terminal;
+    if (ioctl(STDERR_FILENO, TIOCGWINSZ, &terminal) == 0 && terminal.ws_col > 1 &&
+        line.size() >= terminal.ws_col)
+        line.resize(terminal.ws_col - 1u);
+    // Over the line shown before, blanking what the new one leaves over.
+    const int blanks = width_ > line.size() ? static_cast<int>(width_ - line.size()) : 0;
+    std::fprintf(stderr, "\r%s%*s", line.c_str(), blanks, "");
+    if (blanks > 0)
+        std::fprintf(stderr, "\r%s", line.c_str());
+    width_ = line.size();
+}
+
+void StatusLine::clear()
+{
+    if (width_ == 0)
+        return;
+    std::fprintf(stderr, "\r%*s\r", static_cast<int>(width_), "");
+    width_ = 0;
+}
+
+void PrintingReporter::report(MessageKind kind, const std::string& line)
+{
+    if (is_failure(kind))
+        ++failures_;
+    status_line_.clear();
+    const bool to_output = kind == MessageKind::kInformation || kind == MessageKind::kWarning;
+    std::fwrite(line.data(), 1, line.size(), to_output ? stdout : stderr);
+}
+
+// ---------------------------------------------------------------------------
+// Progress
+
 namespace {
 
-// Node types of the streaming reader that the header pass acts on.
-constexpr int kElementStart = XML_READER_TYPE_ELEMENT;
-constexpr int kText = XML_READER_TYPE_TEXT;
-constexpr int kCdata = XML_READER_TYPE_CDATA;
-constexpr int kSignificantWhitespace = XML_READER_TYPE_SIGNIFICANT_WHITESPACE;
-constexpr int kElementEnd = XML_READER_TYPE_END_ELEMENT;
+// Product files from this size on show their progress on a terminal.
+constexpr uint64_t kProgressFileSize = uint64_t{64} << 20;
 
-// Attributes read from one element at most (see AttributeRoute).
-constexpr std::size_t kAttributesPerElement = sizeof AttributeRoute::names / sizeof(const char*);
-static_assert(kAttributesPerElement == 2, "route_attributes reads two");
+}  // namespace
 
-// ---------------------------------------------------------------------------
-// Tag paths
-
-TagPath& TAG_flags = run_state.TAG_flags;  // the run's tag path, by its own name
-
-// The tag path shows `path` while `open_elements` elements are open.  The
-// open elements hold non-zero entries from depth 0 (codes are never 0) and
-// every entry below them is 0, so a closed path can only show while exactly
-// the elements of its non-zero entries are open: most nodes are settled by
-// that count alone.
-bool shows(const CodePath& path, int open_elements)
+ReadProgress* ProgressChooser::start(uint64_t file_size)
 {
-    const bool possible = !path.closed || path.length == static_cast<std::size_t>(open_elements) + 1;
-    assert(possible || !tag_path_shows(TAG_flags, path));
-    return possible && tag_path_shows(TAG_flags, path);
-}
-
-// Bit n set: a closed path n entries long is among those `path_of` gives.
-template <typename PathOf>
-uint32_t closed_path_lengths(PathOf path_of)
-{
-    uint32_t lengths = 0;
-    for (const ProductDescription* p : kProductDescriptions)
-        path_of(*p, lengths);
-    return lengths;
-}
-
-// Lengths of the products' section paths.
-uint32_t section_path_lengths()
-{
-    static const uint32_t lengths = closed_path_lengths(
-        [](const ProductDescription& p, uint32_t& bits) { bits |= uint32_t{1} << p.section.length; });
-    return lengths;
-}
-
-// Lengths of the paths of elements whose attributes are read.
-uint32_t attribute_path_lengths()
-{
-    static const uint32_t lengths =
-        closed_path_lengths([](const ProductDescription& p, uint32_t& bits) {
-            for (std::size_t i = 0; i < p.attribute_count; ++i)
-                bits |= uint32_t{1} << p.attributes[i].element.length;
-        });
-    return lengths;
-}
-
-// Whether any closed path of the given lengths could show while
-// `open_elements` elements are open (see shows()).
-bool could_show_closed(uint32_t lengths, int open_elements)
-{
-    return open_elements >= 0 && open_elements < 31 && (lengths >> (open_elements + 1) & 1) != 0;
-}
-
-// The open product's description and bit change together.
-void set_open_product(const ProductDescription* p)
-{
-    run_state.open_product = p;
-    run_state.product = p != nullptr ? p->bit : kNoProduct;
-}
-
-OutputFile& stream_of(const ProductDescription& p)
-{
-    return run_state.*(p.stream);
-}
-
-// ---------------------------------------------------------------------------
-// Routing
-
-// Attributes of the element just started that reach the open product's record.
-void route_attributes(xmlTextReaderPtr reader, int open_elements)
-{
-    const ProductDescription* p = run_state.open_product;
-    if (p == nullptr || p->attribute_count == 0 ||
-        !could_show_closed(attribute_path_lengths(), open_elements))
-        return;
-    for (std::size_t i = 0; i < p->attribute_count; ++i) {
-        const AttributeRoute& route = p->attributes[i];
-        if (!shows(route.element, open_elements))
-            continue;
-        const AttributeValue first(reader, route.names[0]);
-        const AttributeValue second(reader, route.names[1]);
-        const char* texts[kAttributesPerElement] = {first.text(), second.text()};
-        route.put(TAG_flags, texts);
+    const bool on_terminal = isatty(STDERR_FILENO) == 1;
+    bool shown = false;
+    switch (choice_) {
+    case ProgressChoice::kOn:
+        shown = true;
+        break;
+    case ProgressChoice::kOff:
+        break;
+    case ProgressChoice::kAuto:
+        shown = file_size >= kProgressFileSize && on_terminal;
+        break;
     }
+    meter_.reset();
+    if (shown)
+        meter_.reset(new ProgressMeter(line_, file_size, on_terminal));
+    return meter_.get();
 }
 
-// Text is routed when it sits inside a record of the open product, deep
-// enough for the setter to use it, and is not white space only, which is what
-// the reader calls white space.
-void route_text(const xmlChar* text, int open_elements)
+void ProgressChooser::finish(uint64_t bytes_read)
 {
-    const ProductDescription* p = run_state.open_product;
-    if (p != nullptr && open_elements >= p->fewest_open_for_text &&
-        tag_path_shows(TAG_flags, p->record) && !is_xml_white_space(text))
-        p->put_text(TAG_flags, as_text(text));
+    if (meter_)
+        meter_->finish(bytes_read);
+    meter_.reset();
 }
 
 // ---------------------------------------------------------------------------
-// File naming
+// Text outputs
 
-// Where the output files go: the working directory and the input name's
-// prefix before the product name, the input name's tail before the extension.
-struct OutputNames {
-    std::string before_product;
-    std::string before_extension;
+namespace {
 
-    std::string file_for(const ProductDescription& p) const
+// Builds one table line column by column with the exact printf-equivalent
+// formatters and hands it to the output file in one piece.  A line that
+// would outgrow the buffer (huge values in fixed notation) is passed on in
+// parts, so any value fits.
+class TableLine {
+public:
+    explicit TableLine(OutputFile& out) : out_(out) {}
+
+    void put(const Column& c, const Value& v)
     {
-        return before_product + p.name + before_extension + p.extension;
+        blanks(c.blanks_before);
+        const FormatSpec& s = c.spec;
+        switch (s.conversion) {
+        case 'e':
+            room(format_e_max_length(s.width, s.precision));
+            end_ = format_e(end_, v.real, s.width, s.precision);
+            break;
+        case 'f':
+            room(format_f_max_length(s.width, s.precision));
+            // A long double time holds a double's value: as text it is that
+            // double's.
+            end_ = format_f(end_, c.type == ValueType::kLongDouble ? static_cast<double>(v.long_double)
+                                                                   : v.real,
+                            s.width, s.precision);
+            break;
+        default:  // 'd'
+            room(format_d_max_length(s.width));
+            end_ = format_d(end_, v.integer, s.width);
+            break;
+        }
     }
-    // The file of one record: "_<number>" before the extension's ".".
-    std::string file_for_record(const ProductDescription& p, int number) const
+    // Ends the line and writes it.
+    void finish()
     {
-        const std::string before_dot = before_extension.substr(0, before_extension.size() - 1);
-        return before_product + p.name + before_dot + "_" + std::to_string(number) + "." + p.extension;
+        room(1);
+        *end_++ = '\n';
+        flush();
     }
+
+private:
+    void blanks(int count)
+    {
+        room(count);
+        for (int i = 0; i < count; ++i)
+            *end_++ = ' ';
+    }
+    void room(int size)
+    {
+        if (buffer_ + sizeof buffer_ - end_ < size)
+            flush();
+    }
+    void flush()
+    {
+        out_.write(buffer_, static_cast<std::size_t>(end_ - buffer_));
+        end_ = buffer_;
+    }
+
+    OutputFile& out_;
+    char buffer_[2048];
+    char* end_ = buffer_;
 };
-
-// ---------------------------------------------------------------------------
-// Product pass
 
 FileIdentity identity_of(const std::string& path)
 {
@@ -171,258 +186,150 @@ bool same_file(const FileIdentity& a, const FileIdentity& b)
     return a.known && b.known && a.device == b.device && a.inode == b.inode;
 }
 
-// Opens an output file of product `p`; false when it cannot be had.  A file
-// this run has opened before is added to, any other is created anew (a table
-// then begins with its column names when they were asked for); a file that
-// is the product or the header file being read is never touched.
-bool open_output(const ProductDescription& p, OutputFile& stream, const std::string& file)
+}  // namespace
+
+// One table line of `values` in the columns of `p`.
+void OutputToFileASCII(OutputFile& out, const ProductDescription& p, const Value* values)
 {
-    const FileIdentity existing = identity_of(file);
-    const char* input_kind = same_file(existing, run_state.product_identity) ? "product"
-                             : same_file(existing, run_state.header_identity) ? "header"
-                                                                              : nullptr;
-    if (input_kind != nullptr) {
-        stream.close();
-        report_failure("cannot create %s: it is the %s file\n", file.c_str(), input_kind);
-        return false;
-    }
-    std::vector<std::string>& opened = run_state.outputs_opened;
-    const bool opened_before = std::find(opened.begin(), opened.end(), file) != opened.end();
-    if (!stream.open(file, opened_before ? "a" : "w")) {
-        report_failure("cannot create %s: %s\n", file.c_str(), std::strerror(errno));
-        return false;
-    }
-    if (!opened_before) {
-        opened.push_back(file);
-        if (run_state.column_names && p.column_names != nullptr)
-            stream.write(std::string("# ") + p.column_names + "\n");
-    }
-    return true;
+    TableLine line(out);
+    for (std::size_t i = 0; i < p.column_count; ++i)
+        line.put(p.columns[i], values[i]);
+    line.finish();
 }
 
-// Announces the output file of `p` and has its stream write there.
-void output_to(const ProductDescription& p, const std::string& file)
+std::string column_heading(const ProductDescription& p)
 {
-    report_line("     output to: %s\n", file.c_str());
+    std::string heading = "#";
+    for (std::size_t i = 0; i < p.column_count; ++i) {
+        const Column& c = p.columns[i];
+        heading += ' ';
+        heading += c.name;
+        if (c.unit_in_heading && c.unit[0] != '\0')
+            heading = heading + "[" + c.unit + "]";
+    }
+    return heading + "\n";
+}
+
+TextSink::TextSink(Reporter& reporter, bool column_names)
+    : reporter_(reporter), column_names_(column_names),
+      streams_(new OutputFile[kProductDescriptions.size()])
+{
+    for (std::size_t i = 0; i < kProductDescriptions.size(); ++i)
+        streams_[i].set_listener(this);
+}
+
+TextSink::~TextSink()
+{
+    close_all();
+}
+
+void TextSink::start_input(const std::string& product_file, const std::string& header_file)
+{
+    product_identity_ = identity_of(product_file);
+    header_identity_ = header_file.empty() ? FileIdentity{} : identity_of(header_file);
+}
+
+void TextSink::close_all()
+{
+    for (std::size_t i = 0; i < kProductDescriptions.size(); ++i)
+        streams_[i].close();
+}
+
+void TextSink::write_failed(const OutputFile& file, int error)
+{
+    reporter_.report(MessageKind::kWriteError, format_line("TAIHEN: write error on %s: %s\n",
+                                                           file.path().c_str(), std::strerror(error)));
+}
+
+// Announces the output `file` of `p` and has its stream write there.
+void TextSink::output_to(const ProductDescription& p, const std::string& file)
+{
+    reporter_.report(MessageKind::kInformation, format_line("     output to: %s\n", file.c_str()));
     // A section that starts again while its file is open goes on writing it.
-    OutputFile& stream = stream_of(p);
+    OutputFile& stream = streams_[p.index];
     if (!stream.is_open() || stream.path() != file)
         open_output(p, stream, file);
 }
 
-// Whether each record of `p` goes into a file of its own.
-bool file_per_record(const ProductDescription& p)
+// Opens an output file of product `p`; false when it cannot be had.  A file
+// this run has opened before is added to, any other is created anew (a table
+// then begins with its column names when they were asked for); a file that
+// is the product or the header file being read is never touched.
+bool TextSink::open_output(const ProductDescription& p, OutputFile& stream, const std::string& file)
 {
-    return p.file_per_record && run_state.split_documents;
-}
-
-void start_section(const ProductDescription& p, const OutputNames& names)
-{
-    set_open_product(&p);
-    ++run_state.sections_started;
-    if (!file_per_record(p))  // otherwise each record opens its own file
-        output_to(p, names.file_for(p));
-}
-
-void element_start(xmlTextReaderPtr reader, const xmlChar* name, int depth, bool empty,
-                   const OutputNames& names, TagCodeCache& codes)
-{
-    // An empty element leaves the tag path alone and starts no section.
-    if (!empty) {
-        if (depth >= 0 && depth < kTagDepths)
-            TAG_flags[depth] = codes.code(reader, name, depth);
-        else
-            report_line("MESSAGE: something went wrong -- level > 9 reached!\n");
-
-        if (could_show_closed(section_path_lengths(), depth + 1)) {
-            for (const ProductDescription* p : kProductDescriptions) {
-                if (shows(p->section, depth + 1)) {
-                    if (run_state.product != p->bit)
-                        start_section(*p, names);
-                    break;
-                }
-            }
-        }
-        const ProductDescription* p = run_state.open_product;
-        if (p != nullptr && file_per_record(*p) && shows(nothing_below(p->record), depth + 1))
-            output_to(*p, names.file_for_record(*p, ++run_state.documents_started));
-    }
-    route_attributes(reader, empty ? depth : depth + 1);
-}
-
-void element_end(int depth)
-{
-    if (depth >= 0 && depth < kTagDepths)
-        TAG_flags[depth] = 0;
-    else
-        report_line("MESSAGE: something went wrong - level > 9 reached!\n");
-
-    const ProductDescription* p = run_state.open_product;
-    if (p == nullptr)
-        return;
-    if (shows(p->list, depth)) {  // a record has ended
-        if (p->write != nullptr)
-            p->write(stream_of(*p));
-        else if (file_per_record(*p))
-            stream_of(*p).close();
-    } else if (shows(p->section, depth)) {
-        report_line("          ... finished writing %s.\n", p->name);
-        stream_of(*p).close();
-        set_open_product(nullptr);
-    }
-}
-
-// Product files from this size on show their progress on a terminal.
-constexpr uint64_t kProgressFileSize = uint64_t{64} << 20;
-
-// libxml2's messages while a progress line is drawn: the line goes first.
-void print_libxml2_message(void*, const char* format, ...)
-{
-    clear_status_line();
-    va_list args;
-    va_start(args, format);
-    std::vfprintf(stderr, format, args);
-    va_end(args);
-}
-
-// While it lives, libxml2's messages take the progress line away first.
-struct Libxml2MessagesAroundStatusLine {
-    Libxml2MessagesAroundStatusLine() { xmlSetGenericErrorFunc(nullptr, print_libxml2_message); }
-    ~Libxml2MessagesAroundStatusLine() { xmlSetGenericErrorFunc(nullptr, nullptr); }
-    Libxml2MessagesAroundStatusLine(const Libxml2MessagesAroundStatusLine&) = delete;
-    Libxml2MessagesAroundStatusLine& operator=(const Libxml2MessagesAroundStatusLine&) = delete;
-};
-
-// Whether a pass over `input` shows its progress, as the run chose.
-bool shows_progress(const XmlInput& input)
-{
-    switch (run_state.progress) {
-    case ProgressChoice::kOn:
-        return true;
-    case ProgressChoice::kOff:
-        return false;
-    case ProgressChoice::kAuto:
-        break;
-    }
-    return input.file_size() >= kProgressFileSize && isatty(STDERR_FILENO) == 1;
-}
-
-// Reads the XML file at `path` node by node, calling `visit` with the reader
-// on every node, and reports a file that cannot be opened or read to its
-// end.  True when it was read to its end.  `with_progress`: the pass may
-// show its progress (see shows_progress).
-template <typename Visit>
-bool walk_xml_file(const std::string& path, Visit visit, bool with_progress = false)
-{
-    XmlInput input;  // outlives the reader that reads from it
-    if (!input.open(path)) {
-        report_failure("Unable to open %s\n", path.c_str());
+    const FileIdentity existing = identity_of(file);
+    const char* input_kind = same_file(existing, product_identity_)  ? "product"
+                             : same_file(existing, header_identity_) ? "header"
+                                                                     : nullptr;
+    if (input_kind != nullptr) {
+        stream.close();
+        reporter_.report(MessageKind::kCannotCreate,
+                         format_line("TAIHEN: cannot create %s: it is the %s file\n", file.c_str(),
+                                     input_kind));
         return false;
     }
-    std::optional<ProgressMeter> meter;
-    std::optional<Libxml2MessagesAroundStatusLine> messages;
-    if (with_progress && shows_progress(input)) {
-        const bool on_terminal = isatty(STDERR_FILENO) == 1;
-        meter.emplace(input.file_size(), on_terminal);
-        input.watch(&*meter);
-        if (on_terminal)
-            messages.emplace();
-    }
-    XmlReader reader(xmlReaderForIO(XmlInput::read, nullptr, &input, path.c_str(), nullptr, 0));
-    if (!reader) {
-        report_failure("Unable to open %s\n", path.c_str());
+    const bool opened_before =
+        std::find(outputs_opened_.begin(), outputs_opened_.end(), file) != outputs_opened_.end();
+    if (!stream.open(file, opened_before ? "a" : "w")) {
+        reporter_.report(MessageKind::kCannotCreate, format_line("TAIHEN: cannot create %s: %s\n",
+                                                                 file.c_str(), std::strerror(errno)));
         return false;
     }
-    int result;
-    while ((result = xmlTextReaderRead(reader.get())) == 1)
-        visit(reader.get());
-    reader.reset();
-    if (meter)
-        meter->finish(input.file_bytes_read());
-    if (input.failed())
-        report_failure("read error on %s: %s\n", path.c_str(), input.error());
-    if (result != 0 || input.failed()) {
-        report_failure("%s : failed to parse\n", path.c_str());
-        return false;
+    if (!opened_before) {
+        outputs_opened_.push_back(file);
+        if (column_names_ && !p.is_documents())
+            stream.write(column_heading(p));
     }
     return true;
 }
 
-void product_pass(const OutputNames& names)
+void TextSink::begin_section(const ProductDescription& p, const std::string& output)
 {
-    TAG_flags.fill(0);
-    set_open_product(nullptr);
-    run_state.sections_started = 0;
-    run_state.product_identity = identity_of(run_state.product_file);
-    TagCodeCache codes;
-    ReaderNodes nodes;
-    const bool read = walk_xml_file(run_state.product_file, [&names, &codes, &nodes](xmlTextReaderPtr reader) {
-        const ReaderNode node = nodes.next(reader);
-        switch (node.kind) {
-        case ReaderNode::kText:
-            if (node.text != nullptr)
-                route_text(node.text, node.depth);
-            break;
-        case ReaderNode::kElementStart:
-            element_start(reader, node.name != nullptr ? node.name : BAD_CAST "--", node.depth,
-                          node.empty, names, codes);
-            break;
-        case ReaderNode::kElementEnd:
-            element_end(node.depth);
-            break;
-        case ReaderNode::kOther:  // comments, CDATA, processing instructions, ...
-            break;
-        }
-    }, true);
-    set_open_product(nullptr);
-    if (read && run_state.sections_started == 0)
-        report_failure("no product section in %s\n", run_state.product_file.c_str());
+    if (!output.empty())
+        output_to(p, output);
 }
 
-// ---------------------------------------------------------------------------
-// Header epoch pass
-
-void header_pass()
+void TextSink::record(const ProductDescription& p, const Value* values)
 {
-    run_state.HDR_TAG_flags = 0;
-    walk_xml_file(run_state.header_file, [](xmlTextReaderPtr reader) {
-        int32_t& HDR_TAG_flags = run_state.HDR_TAG_flags;
-        const xmlChar* node_name = xmlTextReaderConstName(reader);
-        const char* name = node_name != nullptr ? as_text(node_name) : "--";
-        const int type = xmlTextReaderNodeType(reader);
-        switch (type) {
-        case kElementStart:
-            if (xmlTextReaderIsEmptyElement(reader) == 0)
-                HDR_TAG_flags |= HDR_GetNodeTagfromFile(name);
-            break;
-        case kText:
-            if ((HDR_TAG_flags & kAllHeaderElements) == kAllHeaderElements) {
-                const xmlChar* value = xmlTextReaderConstValue(reader);
-                HDR_PutToStruct_SST_PRM_2(HDR_TAG_flags, value != nullptr ? as_text(value) : "");
-            }
-            break;
-        case kCdata:
-        case kSignificantWhitespace:
-            break;
-        case kElementEnd:
-            HDR_TAG_flags &= ~HDR_GetNodeTagfromFile(name);
-            break;
-        default:
-            std::printf("MESSAGE: found type %d\n", type);
-            break;
-        }
-    });
+    OutputFile& stream = streams_[p.index];
+    if (!stream.is_open()) {
+        reporter_.report(MessageKind::kWarning, "TAIHEN: output file is not open!\n");
+        return;
+    }
+    OutputToFileASCII(stream, p, values);
+}
+
+void TextSink::begin_document(const ProductDescription& p, const std::string& output)
+{
+    if (!output.empty())
+        output_to(p, output);
+}
+
+bool TextSink::takes_documents(const ProductDescription& p)
+{
+    return streams_[p.index].is_open();
+}
+
+void TextSink::document_bytes(const ProductDescription& p, const char* data, std::size_t size)
+{
+    streams_[p.index].write(data, size);
+}
+
+void TextSink::end_document(const ProductDescription& p)
+{
+    if (split_documents_)
+        streams_[p.index].close();
+}
+
+void TextSink::end_section(const ProductDescription& p)
+{
+    streams_[p.index].close();
 }
 
 // ---------------------------------------------------------------------------
 // Command line
 
-struct Options {
-    std::vector<std::string> inputs;  // --if, -i, then the other arguments
-    std::string header;               // --hdr
-    std::string directory;            // --dir, -d
-    std::string output_directory;     // --out-dir
-};
+namespace {
 
 enum OptionCode {
     kOptHelp = 256,
@@ -434,13 +341,35 @@ enum OptionCode {
     kOptNoProgress,
 };
 
+// The products a table is written for, for --help: "A, B, ... and Z".
+std::string table_products()
+{
+    std::vector<std::string> names;
+    for (const ProductDescription* p : kProductDescriptions)
+        if (!p->is_documents())
+            names.push_back(p->name);
+    std::string list;
+    for (std::size_t i = 0; i < names.size(); ++i)
+        list += (i == 0 ? "" : ", ") + names[i];
+    return list;
+}
+
+std::string document_products()
+{
+    std::string list;
+    for (const ProductDescription* p : kProductDescriptions)
+        if (p->is_documents())
+            list += (list.empty() ? "" : ", ") + std::string(p->name);
+    return list;
+}
+
 void print_usage()
 {
     std::printf(
         "Usage: l2xml2ascii [OPTION]... [--if] FILE [FILE...]\n"
         "Converts Level-2 product XML files into one ASCII table per product section\n"
-        "(EGG_NOM_2, SST_PCV_2, SST_PKI_2, SST_PRD_2, SST_PRM_2) and writes the\n"
-        "documents of an SST_PRP_2 section into one file.  Several files are converted\n"
+        "(%s) and writes the\n"
+        "documents of an %s section into one file.  Several files are converted\n"
         "one after the other, as by one run each.\n"
         "\n"
         "  -i, --if FILE      product file to convert (first of the files)\n"
@@ -467,7 +396,8 @@ void print_usage()
         "or in the --out-dir folder.  An output is never written over the product or\n"
         "header file being read.\n"
         "Exit status: 0 when all went well, 1 when a failure was reported for any\n"
-        "file, 2 for a wrong command line, 255 when no input file name was given.\n");
+        "file, 2 for a wrong command line, 255 when no input file name was given.\n",
+        table_products().c_str(), document_products().c_str());
 }
 
 // What parse_options found.
@@ -475,7 +405,7 @@ enum class Parsed { kRun, kDone, kWrong };
 
 // Parses the command line into `options`; kDone after help and version,
 // kWrong after the option parser has said what is wrong.
-Parsed parse_options(int argc, char** argv, Options& options)
+Parsed parse_options(int argc, char** argv, ProgramOptions& options)
 {
     // "h" and "hd" name --hdr exactly, as they did before --help came: an
     // exact name wins over the prefixes of "help" and "hdr".
@@ -512,16 +442,16 @@ Parsed parse_options(int argc, char** argv, Options& options)
             options.output_directory = optarg;
             break;
         case kOptColumnNames:
-            run_state.column_names = true;
+            options.column_names = true;
             break;
         case kOptSplitDocuments:
-            run_state.split_documents = true;
+            options.split_documents = true;
             break;
         case kOptProgress:
-            run_state.progress = ProgressChoice::kOn;
+            options.progress = ProgressChoice::kOn;
             break;
         case kOptNoProgress:
-            run_state.progress = ProgressChoice::kOff;
+            options.progress = ProgressChoice::kOff;
             break;
         case kOptHelp:
             print_usage();
@@ -542,13 +472,6 @@ Parsed parse_options(int argc, char** argv, Options& options)
     return Parsed::kRun;
 }
 
-// Closes every output file still open, checking that all was written.
-void close_outputs()
-{
-    for (const ProductDescription* p : kProductDescriptions)
-        stream_of(*p).close();
-}
-
 // Positions 0-7 of a file's own name are kept, 8-16 are the product type
 // field, and from 17 up to the first "." comes the tail that is kept.
 constexpr std::size_t kNamePrefixLength = 8;
@@ -560,65 +483,108 @@ std::string in_directory(const std::string& directory, const std::string& name)
     return !name.empty() && name[0] == '/' ? name : directory + name;
 }
 
-// Converts one input file: the report lines, the header pass and the
-// product pass, as one run of its own.
-void convert(const std::string& input, const Options& options)
+// The program's own run: its options, the text outputs and the printed lines.
+struct Program {
+    const ProgramOptions& options;
+    PrintingReporter& reporter;
+    TextSink& sink;
+    ProgressChooser& progress;
+    int documents = 0;  // documents numbered so far in the run
+
+    void say(MessageKind kind, const std::string& line) { reporter.report(kind, line); }
+
+    // Converts one input file: the report lines, the header pass and the
+    // product pass, as one run of its own.
+    void convert(const std::string& input)
+    {
+        say(MessageKind::kInformation, format_line("in_filname            : %s\n", input.c_str()));
+        if (!options.header.empty())
+            say(MessageKind::kInformation,
+                format_line("header_filname        : %s\n", options.header.c_str()));
+        else
+            say(MessageKind::kNotice, "MESSAGE: header filename not specified - setting "
+                                      "SST_PRM.Epoch_Information to 0.0!\n");
+
+        // The naming positions count in the file's own name; the folder part
+        // (through the last "/") stays in front of the outputs.
+        const std::size_t slash = input.rfind('/');
+        const std::size_t own_start = slash == std::string::npos ? 0 : slash + 1;
+        const std::string folder = input.substr(0, own_start);
+        const std::string own_name = input.substr(own_start);
+        const int32_t first_dot = strpos(own_name.c_str(), ".");
+        if (first_dot < static_cast<int32_t>(kNameTailStart) - 1) {
+            say(MessageKind::kUnderivableName,
+                format_line("TAIHEN: cannot derive output file names from %s\n", input.c_str()));
+            return;
+        }
+        const std::string name_prefix = own_name.substr(0, kNamePrefixLength);
+        const std::string name_tail = own_name.substr(
+            kNameTailStart, static_cast<std::size_t>(first_dot) - (kNameTailStart - 1));
+        say(MessageKind::kInformation, format_line("output base file name : %s%%s%s%%s\n",
+                                                   name_prefix.c_str(), name_tail.c_str()));
+        say(MessageKind::kInformation,
+            format_line("working directory     : %s\n", options.directory.c_str()));
+
+        ConversionOptions conversion;
+        if (!options.header.empty())
+            conversion.header_file = in_directory(options.directory, options.header);
+        std::string output_folder;
+        if (!options.output_directory.empty()) {
+            output_folder = options.output_directory;
+            if (output_folder.back() != '/')
+                output_folder += '/';
+        } else {
+            output_folder = in_directory(options.directory, folder);
+        }
+        conversion.names = OutputNames{output_folder + name_prefix, name_tail};
+        conversion.product_file = in_directory(options.directory, input);
+        conversion.split_documents = options.split_documents;
+        conversion.documents_before = documents;
+        conversion.progress = &progress;
+        sink.start_input(conversion.product_file, conversion.header_file);
+        const ConversionOutcome outcome = convert_input(conversion, sink, reporter);
+        documents = outcome.documents;
+        sink.close_all();
+    }
+};
+
+// At the start of a run: SIGPIPE ignored, and standard input, output and
+// error that are closed opened on /dev/null.
+void prepare_standard_streams()
 {
-    std::printf("in_filname            : %s\n", input.c_str());
-    if (!options.header.empty())
-        std::printf("header_filname        : %s\n", options.header.c_str());
-    else
-        std::fputs("MESSAGE: header filename not specified - setting "
-                   "SST_PRM.Epoch_Information to 0.0!\n",
-                   stderr);
-
-    // The naming positions count in the file's own name; the folder part
-    // (through the last "/") stays in front of the outputs.
-    const std::size_t slash = input.rfind('/');
-    const std::size_t own_start = slash == std::string::npos ? 0 : slash + 1;
-    const std::string folder = input.substr(0, own_start);
-    const std::string own_name = input.substr(own_start);
-    const int32_t first_dot = strpos(own_name.c_str(), ".");
-    if (first_dot < static_cast<int32_t>(kNameTailStart) - 1) {
-        report_failure("cannot derive output file names from %s\n", input.c_str());
-        return;
+    // A reader that goes away makes writes fail with EPIPE, reported like
+    // any other write error, instead of ending the run unannounced.
+    std::signal(SIGPIPE, SIG_IGN);
+    // A standard descriptor closed at start would be the next one handed
+    // out, and an output file opened on it would receive what is printed.
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (fcntl(fd, F_GETFD) != -1 || errno != EBADF)
+            continue;
+        const int opened = ::open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
+        if (opened >= 0 && opened != fd)  // cannot happen: fd was the lowest free one
+            ::close(opened);
     }
-    const std::string name_prefix = own_name.substr(0, kNamePrefixLength);
-    const std::string name_tail = own_name.substr(
-        kNameTailStart, static_cast<std::size_t>(first_dot) - (kNameTailStart - 1));
-    std::printf("output base file name : %s%%s%s%%s\n", name_prefix.c_str(), name_tail.c_str());
-    std::printf("working directory     : %s\n", options.directory.c_str());
-
-    start_input();
-    run_state.header_file.clear();
-    run_state.header_identity = FileIdentity{};
-    if (!options.header.empty()) {
-        run_state.header_file = in_directory(options.directory, options.header);
-        run_state.header_identity = identity_of(run_state.header_file);
-        header_pass();
-    }
-
-    std::string output_folder;
-    if (!options.output_directory.empty()) {
-        output_folder = options.output_directory;
-        if (output_folder.back() != '/')
-            output_folder += '/';
-    } else {
-        output_folder = in_directory(options.directory, folder);
-    }
-    const OutputNames names{output_folder + name_prefix, name_tail};
-    run_state.product_file = in_directory(options.directory, input);
-    product_pass(names);
-    close_outputs();
 }
 
-}  // namespace
-
-namespace {
-
-int run_options(int argc, char** argv)
+// At the end of a run: flushes standard output and reports a write error on
+// it, once, if any write to it failed.
+void check_standard_output(Reporter& reporter)
 {
-    Options options;
+    errno = 0;
+    const bool flushed = std::fflush(stdout) == 0;
+    const int error = errno;
+    if (flushed && !std::ferror(stdout))
+        return;
+    // A failure before the last flush may have left errno long changed.
+    reporter.report(MessageKind::kWriteError,
+                    format_line("TAIHEN: write error on standard output: %s\n",
+                                std::strerror(!flushed && error != 0 ? error : EIO)));
+    std::clearerr(stdout);
+}
+
+int run_options(int argc, char** argv, PrintingReporter& reporter)
+{
+    ProgramOptions options;
     switch (parse_options(argc, argv, options)) {
     case Parsed::kRun:
         break;
@@ -629,21 +595,25 @@ int run_options(int argc, char** argv)
         return kExitUsageError;
     }
     if (options.inputs.empty()) {
-        report_failure("please specify input filename!\n");
+        reporter.report(MessageKind::kNoInput, "TAIHEN: please specify input filename!\n");
         return kExitNoInput;
     }
+    TextSink sink(reporter, options.column_names);
+    sink.set_split_documents(options.split_documents);
+    ProgressChooser progress(reporter.status_line(), options.progress);
+    Program program{options, reporter, sink, progress};
     for (const std::string& input : options.inputs) {
         try {
-            convert(input, options);
+            program.convert(input);
         } catch (const std::bad_alloc&) {
             // Whatever was being built is dropped with its file; what was
             // written before stays.
-            report_failure("out of memory converting %s\n", input.c_str());
-            close_outputs();
+            reporter.report(MessageKind::kOutOfMemory,
+                            format_line("TAIHEN: out of memory converting %s\n", input.c_str()));
+            sink.close_all();
         }
     }
-    xmlCleanupParser();
-    return failures_reported() > 0 ? kExitFailure : kExitOk;
+    return reporter.failures() > 0 ? kExitFailure : kExitOk;
 }
 
 }  // namespace
@@ -651,17 +621,20 @@ int run_options(int argc, char** argv)
 int run(int argc, char** argv)
 {
     prepare_standard_streams();
-    reset_run_state();
-    const int status = run_options(argc, argv);
-    check_standard_output();
+    StatusLine status_line;
+    PrintingReporter reporter(status_line);
+    const int status = run_options(argc, argv, reporter);
+    check_standard_output(reporter);
     // A failure to write standard output decides the status too, unless the
     // command line was wrong or named no input.
-    return status == kExitOk && failures_reported() > 0 ? kExitFailure : status;
+    return status == kExitOk && reporter.failures() > 0 ? kExitFailure : status;
 }
 
 // Weak, so that a program that brings its own entry (the fuzzing
 // harnesses, whose entry is libFuzzer's) can link the driver and call run().
 __attribute__((weak)) int main(int argc, char** argv)
 {
-    return run(argc, argv);
+    const int status = run(argc, argv);
+    xmlCleanupParser();
+    return status;
 }

@@ -9,7 +9,20 @@
 #include <string>
 
 #include "input.h"
-#include "l2xml2ascii.h"
+
+// The one line on standard error that a progress meter draws over and over
+// on a terminal; every other line printed takes it away first (clear()).
+class StatusLine {
+public:
+    // On a terminal `text` is drawn over the line shown before (cut to the
+    // terminal's width, so that it never wraps); elsewhere it is a line of
+    // its own that stays.
+    void show(const std::string& text, bool on_terminal);
+    void clear();
+
+private:
+    std::size_t width_ = 0;  // characters drawn now, 0: none
+};
 
 // The progress of one product pass, shown on standard error: the share of
 // the file read, the speed and the time left.  On a terminal the line is
@@ -18,13 +31,14 @@
 class ProgressMeter : public ReadProgress {
 public:
     // `file_size`: bytes of the file as stored, 0 when not known.
-    ProgressMeter(uint64_t file_size, bool on_terminal)
-        : file_size_(file_size), on_terminal_(on_terminal), start_(Clock::now()), last_(start_)
+    ProgressMeter(StatusLine& line, uint64_t file_size, bool on_terminal)
+        : line_(line), file_size_(file_size), on_terminal_(on_terminal), start_(Clock::now()),
+          last_(start_)
     {
         if (on_terminal_)
             show(0, 0.0);
     }
-    ~ProgressMeter() { clear_status_line(); }
+    ~ProgressMeter() { line_.clear(); }
     ProgressMeter(const ProgressMeter&) = delete;
     ProgressMeter& operator=(const ProgressMeter&) = delete;
 
@@ -42,7 +56,7 @@ public:
     void finish(uint64_t bytes_read)
     {
         if (on_terminal_)
-            clear_status_line();
+            line_.clear();
         else
             show(bytes_read, seconds_since_start(Clock::now()));
     }
@@ -79,7 +93,7 @@ private:
             std::snprintf(text, sizeof text, "progress: %3d%% of %.1f MB read, %.1f MB/s, %s left",
                           percent, static_cast<double>(file_size_) / 1e6, speed, left.c_str());
         }
-        show_status_line(text, on_terminal_);
+        line_.show(text, on_terminal_);
     }
 
     // Seconds as m:ss, or h:mm:ss from an hour on.
@@ -94,6 +108,7 @@ private:
         return text;
     }
 
+    StatusLine& line_;
     const uint64_t file_size_;
     const bool on_terminal_;
     const Clock::time_point start_;

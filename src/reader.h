@@ -104,8 +104,8 @@ private:
 // type; built from the attribute's text and entity reference nodes
 // otherwise, visiting at most kMaxLength nodes, so that entities that
 // multiply one another cannot make it cost more than the bound.  A longer
-// value (or one of more nodes) counts as missing and is reported as a
-// failure, as is running out of memory while building one.
+// value (or one of more nodes) counts as missing and is refused (see
+// problem()), as is one that runs out of memory while being built.
 class AttributeValue {
 public:
     static constexpr std::size_t kMaxLength = 65536;
@@ -138,6 +138,10 @@ public:
 
     // Null when the element has no such attribute (or it was refused).
     const char* text() const { return reinterpret_cast<const char*>(value_); }
+
+    // Why a value was refused, for the caller to report.
+    enum class Problem { kNone, kTooLong, kOutOfMemory };
+    Problem problem() const { return problem_; }
 
 private:
     // Names are short: a loop in place beats a call to strcmp.
@@ -247,18 +251,12 @@ private:
         return true;
     }
 
-    void refuse_too_long() const
-    {
-        report_failure("attribute %s longer than %zu bytes in %s, ignored\n", name_, kMaxLength,
-                       run_state.product_file.c_str());
-    }
-    void refuse_out_of_memory() const
-    {
-        report_failure("out of memory reading attribute %s in %s\n", name_, run_state.product_file.c_str());
-    }
+    void refuse_too_long() { problem_ = Problem::kTooLong; }
+    void refuse_out_of_memory() { problem_ = Problem::kOutOfMemory; }
 
     const char* name_;
     const xmlChar* value_ = nullptr;
+    Problem problem_ = Problem::kNone;
     std::string owned_;        // a value that was built
     std::size_t bytes_left_ = 0;  // while building: bytes the value may still take
     std::size_t nodes_left_ = 0;  // and nodes that may still be visited

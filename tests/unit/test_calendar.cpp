@@ -5,7 +5,7 @@
 #include <iomanip>
 #include <vector>
 
-#include "l2xml2ascii.h"
+#include "helpers.h"
 
 namespace {
 

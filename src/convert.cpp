@@ -1,0 +1,449 @@
+// The conversion of one input: the header epoch pass, the product pass over
+// libxml2's streaming reader, and the routing of attributes and text into
+// the product records.  Everything one conversion reads and changes lives in
+// its Conversion, made by convert_input() and handed down; the outputs go to
+// a Sink and every line to a Reporter.
+#include "l2xml2ascii.h"
+#include "input.h"
+#include "reader.h"
+
+#include <cassert>
+#include <cstdarg>
+#include <cstdint>
+#include <cstdio>
+#include <mutex>
+#include <new>
+#include <string>
+#include <vector>
+
+namespace {
+
+// Node types of the streaming reader that the header pass acts on.
+constexpr int kElementStart = XML_READER_TYPE_ELEMENT;
+constexpr int kText = XML_READER_TYPE_TEXT;
+constexpr int kCdata = XML_READER_TYPE_CDATA;
+constexpr int kSignificantWhitespace = XML_READER_TYPE_SIGNIFICANT_WHITESPACE;
+constexpr int kElementEnd = XML_READER_TYPE_END_ELEMENT;
+
+// Attributes read from one element at most (see AttributeRoute).
+constexpr std::size_t kAttributesPerElement = sizeof AttributeRoute::names / sizeof(const char*);
+static_assert(kAttributesPerElement == 2, "route_attributes reads two");
+
+// Bit n set: a closed path n entries long is among those `path_of` gives.
+template <typename PathOf>
+uint32_t closed_path_lengths(PathOf path_of)
+{
+    uint32_t lengths = 0;
+    for (const ProductDescription* p : kProductDescriptions)
+        path_of(*p, lengths);
+    return lengths;
+}
+
+// Whether any closed path of the given lengths could show while
+// `open_elements` elements are open (see Conversion::shows()).
+bool could_show_closed(uint32_t lengths, int open_elements)
+{
+    return open_elements >= 0 && open_elements < 31 && (lengths >> (open_elements + 1) & 1) != 0;
+}
+
+// libxml2's messages, while a conversion runs on this thread, go to its
+// reporter; the handler in place before is put back afterwards.
+class Libxml2MessagesToReporter {
+public:
+    explicit Libxml2MessagesToReporter(Reporter& reporter)
+        : saved_handler_(xmlGenericError), saved_context_(xmlGenericErrorContext)
+    {
+        xmlSetGenericErrorFunc(&reporter, forward);
+    }
+    ~Libxml2MessagesToReporter() { xmlSetGenericErrorFunc(saved_context_, saved_handler_); }
+    Libxml2MessagesToReporter(const Libxml2MessagesToReporter&) = delete;
+    Libxml2MessagesToReporter& operator=(const Libxml2MessagesToReporter&) = delete;
+
+private:
+    static void forward(void* context, const char* format, ...)
+    {
+        va_list args;
+        va_start(args, format);
+        va_list again;
+        va_copy(again, args);
+        char small[256];
+        const int length = std::vsnprintf(small, sizeof small, format, args);
+        va_end(args);
+        std::string text;
+        if (length >= 0 && static_cast<std::size_t>(length) < sizeof small) {
+            text.assign(small, static_cast<std::size_t>(length));
+        } else if (length > 0) {
+            text.resize(static_cast<std::size_t>(length));
+            std::vsnprintf(&text[0], text.size() + 1, format, again);
+        }
+        va_end(again);
+        static_cast<Reporter*>(context)->report(MessageKind::kParserMessage, text);
+    }
+
+    xmlGenericErrorFunc saved_handler_;
+    void* saved_context_;
+};
+
+// One conversion's state, from the start of its input to its end.
+class Conversion : public RecordOutput {
+public:
+    Conversion(const ConversionOptions& options, Sink& sink, Reporter& reporter)
+        : options_(options), sink_(sink), reporter_(reporter), records_(make_product_records()),
+          values_(most_columns()), documents_started_(options.documents_before),
+          section_path_lengths_(closed_path_lengths(
+              [](const ProductDescription& p, uint32_t& bits) { bits |= uint32_t{1} << p.section.length; })),
+          attribute_path_lengths_(closed_path_lengths([](const ProductDescription& p, uint32_t& bits) {
+              for (std::size_t i = 0; i < p.attribute_count; ++i)
+                  bits |= uint32_t{1} << p.attributes[i].element.length;
+          }))
+    {
+    }
+
+    ConversionOutcome run()
+    {
+        try {
+            if (!options_.header_file.empty())
+                header_pass();
+            if (!stopped())
+                product_pass();
+        } catch (const std::bad_alloc&) {
+            // Whatever was being built is dropped; what was written stays.
+            fail(MessageKind::kOutOfMemory,
+                 format_line("TAIHEN: out of memory converting %s\n", options_.product_file.c_str()));
+        }
+        ConversionOutcome outcome;
+        outcome.failures = failures_;
+        outcome.documents = documents_started_;
+        outcome.stopped = stopped();
+        return outcome;
+    }
+
+    // RecordOutput: what the product records' operations may do.
+    void report(MessageKind kind, const std::string& line) override
+    {
+        if (is_failure(kind))
+            ++failures_;
+        reporter_.report(kind, line);
+    }
+    bool takes_documents() override
+    {
+        return open_product_ != nullptr && sink_.takes_documents(*open_product_);
+    }
+    void document_bytes(const char* data, std::size_t size) override
+    {
+        if (open_product_ != nullptr && size > 0)
+            sink_.document_bytes(*open_product_, data, size);
+    }
+
+private:
+    void fail(MessageKind kind, const std::string& line) { report(kind, line); }
+
+    bool stopped() const
+    {
+        return options_.stop != nullptr && options_.stop->load(std::memory_order_relaxed);
+    }
+
+    // The tag path shows `path` while `open_elements` elements are open.  The
+    // open elements hold non-zero entries from depth 0 (codes are never 0)
+    // and every entry below them is 0, so a closed path can only show while
+    // exactly the elements of its non-zero entries are open: most nodes are
+    // settled by that count alone.
+    bool shows(const CodePath& path, int open_elements) const
+    {
+        const bool possible =
+            !path.closed || path.length == static_cast<std::size_t>(open_elements) + 1;
+        assert(possible || !tag_path_shows(TAG_flags, path));
+        return possible && tag_path_shows(TAG_flags, path);
+    }
+
+    // The open product's description and bit change together.
+    void set_open_product(const ProductDescription* p)
+    {
+        open_product_ = p;
+        product = p != nullptr ? p->bit : kNoProduct;
+    }
+
+    // Whether each record of `p` goes into an output of its own.
+    bool output_per_record(const ProductDescription& p) const
+    {
+        return p.is_documents() && options_.split_documents;
+    }
+
+    // -----------------------------------------------------------------------
+    // Routing
+
+    // Attributes of the element just started that reach the open product's
+    // record.
+    void route_attributes(xmlTextReaderPtr reader, int open_elements)
+    {
+        const ProductDescription* p = open_product_;
+        if (p == nullptr || p->attribute_count == 0 ||
+            !could_show_closed(attribute_path_lengths_, open_elements))
+            return;
+        for (std::size_t i = 0; i < p->attribute_count; ++i) {
+            const AttributeRoute& route = p->attributes[i];
+            if (!shows(route.element, open_elements))
+                continue;
+            const AttributeValue first(reader, route.names[0]);
+            const AttributeValue second(reader, route.names[1]);
+            report_refused(first, route.names[0]);
+            report_refused(second, route.names[1]);
+            const char* texts[kAttributesPerElement] = {first.text(), second.text()};
+            route.put(*records_, TAG_flags, texts);
+        }
+    }
+
+    void report_refused(const AttributeValue& value, const char* name)
+    {
+        switch (value.problem()) {
+        case AttributeValue::Problem::kNone:
+            break;
+        case AttributeValue::Problem::kTooLong:
+            fail(MessageKind::kAttributeTooLong,
+                 format_line("TAIHEN: attribute %s longer than %zu bytes in %s, ignored\n", name,
+                             AttributeValue::kMaxLength, options_.product_file.c_str()));
+            break;
+        case AttributeValue::Problem::kOutOfMemory:
+            fail(MessageKind::kOutOfMemory,
+                 format_line("TAIHEN: out of memory reading attribute %s in %s\n", name,
+                             options_.product_file.c_str()));
+            break;
+        }
+    }
+
+    // Text is routed when it sits inside a record of the open product, deep
+    // enough for the setter to use it, and is not white space only, which is
+    // what the reader calls white space.
+    void route_text(const xmlChar* text, int open_elements)
+    {
+        const ProductDescription* p = open_product_;
+        if (p != nullptr && open_elements >= p->fewest_open_for_text &&
+            tag_path_shows(TAG_flags, p->record) && !is_xml_white_space(text))
+            p->put_text(*records_, TAG_flags, as_text(text), *this);
+    }
+
+    // -----------------------------------------------------------------------
+    // Product pass
+
+    void start_section(const ProductDescription& p)
+    {
+        set_open_product(&p);
+        ++sections_started_;
+        // Each document record opens its own output when they are split.
+        sink_.begin_section(p, output_per_record(p) ? std::string() : options_.names.file_for(p));
+    }
+
+    void element_start(xmlTextReaderPtr reader, const xmlChar* name, int depth, bool empty,
+                       TagCodeCache& codes)
+    {
+        // An empty element leaves the tag path alone and starts no section.
+        if (!empty) {
+            if (depth >= 0 && depth < kTagDepths)
+                TAG_flags[depth] = codes.code(reader, name, depth);
+            else
+                report(MessageKind::kWarning, "MESSAGE: something went wrong -- level > 9 reached!\n");
+
+            if (could_show_closed(section_path_lengths_, depth + 1)) {
+                for (const ProductDescription* p : kProductDescriptions) {
+                    if (shows(p->section, depth + 1)) {
+                        if (product != p->bit)
+                            start_section(*p);
+                        break;
+                    }
+                }
+            }
+            const ProductDescription* p = open_product_;
+            if (p != nullptr && p->is_documents() && shows(nothing_below(p->record), depth + 1)) {
+                ++documents_started_;
+                sink_.begin_document(*p, output_per_record(*p)
+                                             ? options_.names.file_for_record(*p, documents_started_)
+                                             : std::string());
+            }
+        }
+        route_attributes(reader, empty ? depth : depth + 1);
+    }
+
+    void element_end(int depth)
+    {
+        if (depth >= 0 && depth < kTagDepths)
+            TAG_flags[depth] = 0;
+        else
+            report(MessageKind::kWarning, "MESSAGE: something went wrong - level > 9 reached!\n");
+
+        const ProductDescription* p = open_product_;
+        if (p == nullptr)
+            return;
+        if (shows(p->list, depth)) {  // a record has ended
+            if (p->is_documents()) {
+                sink_.end_document(*p);
+            } else {
+                p->values(*records_, values_.data());
+                sink_.record(*p, values_.data());
+                p->initialize(*records_);
+            }
+        } else if (shows(p->section, depth)) {
+            report(MessageKind::kInformation,
+                   format_line("          ... finished writing %s.\n", p->name));
+            sink_.end_section(*p);
+            set_open_product(nullptr);
+        }
+    }
+
+    // Reads the XML file at `path` node by node, calling `visit` with the
+    // reader on every node, and reports a file that cannot be opened or read
+    // to its end.  True when it was read to its end.  `progress`: who hears
+    // how the reading goes, if anyone.
+    template <typename Visit>
+    bool walk_xml_file(const std::string& path, Visit visit, ProgressWatcher* progress = nullptr)
+    {
+        XmlInput input;  // outlives the reader that reads from it
+        if (!input.open(path)) {
+            fail(MessageKind::kCannotOpen, format_line("TAIHEN: Unable to open %s\n", path.c_str()));
+            return false;
+        }
+        ReadProgress* listener = progress != nullptr ? progress->start(input.file_size()) : nullptr;
+        input.watch(listener);
+        XmlReader reader(xmlReaderForIO(XmlInput::read, nullptr, &input, path.c_str(), nullptr, 0));
+        if (!reader) {
+            if (progress != nullptr)
+                progress->finish(input.file_bytes_read());
+            fail(MessageKind::kCannotOpen, format_line("TAIHEN: Unable to open %s\n", path.c_str()));
+            return false;
+        }
+        int result;
+        while (!stopped() && (result = xmlTextReaderRead(reader.get())) == 1)
+            visit(reader.get());
+        reader.reset();
+        if (progress != nullptr)
+            progress->finish(input.file_bytes_read());
+        if (stopped())
+            return false;
+        if (input.failed())
+            fail(MessageKind::kReadError,
+                 format_line("TAIHEN: read error on %s: %s\n", path.c_str(), input.error()));
+        if (result != 0 || input.failed()) {
+            fail(MessageKind::kParseFailure,
+                 format_line("TAIHEN: %s : failed to parse\n", path.c_str()));
+            return false;
+        }
+        return true;
+    }
+
+    void product_pass()
+    {
+        TAG_flags.fill(0);
+        set_open_product(nullptr);
+        sections_started_ = 0;
+        TagCodeCache codes;
+        ReaderNodes nodes;
+        const bool read = walk_xml_file(options_.product_file, [this, &codes, &nodes](xmlTextReaderPtr reader) {
+            const ReaderNode node = nodes.next(reader);
+            switch (node.kind) {
+            case ReaderNode::kText:
+                if (node.text != nullptr)
+                    route_text(node.text, node.depth);
+                break;
+            case ReaderNode::kElementStart:
+                element_start(reader, node.name != nullptr ? node.name : BAD_CAST "--", node.depth,
+                              node.empty, codes);
+                break;
+            case ReaderNode::kElementEnd:
+                element_end(node.depth);
+                break;
+            case ReaderNode::kOther:  // comments, CDATA, processing instructions, ...
+                break;
+            }
+        }, options_.progress);
+        set_open_product(nullptr);
+        if (read && sections_started_ == 0)
+            fail(MessageKind::kNoProductSection,
+                 format_line("TAIHEN: no product section in %s\n", options_.product_file.c_str()));
+    }
+
+    // -----------------------------------------------------------------------
+    // Header epoch pass
+
+    void header_pass()
+    {
+        HDR_TAG_flags = 0;
+        walk_xml_file(options_.header_file, [this](xmlTextReaderPtr reader) {
+            const xmlChar* node_name = xmlTextReaderConstName(reader);
+            const char* name = node_name != nullptr ? as_text(node_name) : "--";
+            const int type = xmlTextReaderNodeType(reader);
+            switch (type) {
+            case kElementStart:
+                if (xmlTextReaderIsEmptyElement(reader) == 0)
+                    HDR_TAG_flags |= HDR_GetNodeTagfromFile(name);
+                break;
+            case kText:
+                if ((HDR_TAG_flags & kAllHeaderElements) == kAllHeaderElements) {
+                    const xmlChar* value = xmlTextReaderConstValue(reader);
+                    HDR_PutToStruct_SST_PRM_2(*records_, HDR_TAG_flags,
+                                              value != nullptr ? as_text(value) : "", *this);
+                }
+                break;
+            case kCdata:
+            case kSignificantWhitespace:
+                break;
+            case kElementEnd:
+                HDR_TAG_flags &= ~HDR_GetNodeTagfromFile(name);
+                break;
+            default:
+                report(MessageKind::kWarning, format_line("MESSAGE: found type %d\n", type));
+                break;
+            }
+        });
+    }
+
+    const ConversionOptions& options_;
+    Sink& sink_;
+    Reporter& reporter_;
+
+    TagPath TAG_flags{};        // tag codes of the elements open at depths 0 to 9
+    int32_t HDR_TAG_flags = 0;  // header bits of the header elements now open
+    int32_t product = kNoProduct;  // bit of the product whose section is open, or 0
+    const ProductDescription* open_product_ = nullptr;  // its description
+    ProductRecordsPtr records_;    // the records and the header's epoch reference
+    std::vector<Value> values_;    // a finished record's values
+    int sections_started_ = 0;     // product sections started in the input
+    int documents_started_;        // documents met so far: numbers split outputs
+    int failures_ = 0;
+    const uint32_t section_path_lengths_;    // of the products' section paths
+    const uint32_t attribute_path_lengths_;  // of elements whose attributes are read
+};
+
+}  // namespace
+
+std::string OutputNames::file_for(const ProductDescription& p) const
+{
+    return before_product + p.name + before_extension + p.extension;
+}
+
+std::string OutputNames::file_for_record(const ProductDescription& p, int number) const
+{
+    const std::string before_dot = before_extension.substr(0, before_extension.size() - 1);
+    return before_product + p.name + before_dot + "_" + std::to_string(number) + "." + p.extension;
+}
+
+namespace {
+
+// libxml2 is set up once per process, by whichever conversion comes first.
+std::once_flag libxml2_ready;
+
+}  // namespace
+
+ConversionOutcome convert_input(const ConversionOptions& options, Sink& sink, Reporter& reporter)
+{
+    std::call_once(libxml2_ready, [] { xmlInitParser(); });
+    Libxml2MessagesToReporter messages(reporter);
+    try {
+        Conversion conversion(options, sink, reporter);
+        return conversion.run();
+    } catch (const std::bad_alloc&) {
+        reporter.report(MessageKind::kOutOfMemory,
+                        format_line("TAIHEN: out of memory converting %s\n", options.product_file.c_str()));
+        ConversionOutcome outcome;
+        outcome.failures = 1;
+        return outcome;
+    }
+}
