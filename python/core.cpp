@@ -155,35 +155,25 @@ struct TableData {
     bool empty() const { return rows == 0 && documents.empty(); }
 };
 
-std::size_t product_index(const ProductDescription& p)
-{
-    for (std::size_t i = 0; i < kProductDescriptions.size(); ++i)
-        if (kProductDescriptions[i] == &p)
-            return i;
-    return kProductDescriptions.size();
-}
-
 // Which products a caller asked for: all by default.
 struct ProductChoice {
-    std::array<bool, kProductDescriptions.size()> wanted{};
+    std::vector<bool> wanted;
 
     explicit ProductChoice(const std::optional<std::vector<std::string>>& names)
+        : wanted(kProductDescriptions.size(), !names)
     {
-        if (!names) {
-            wanted.fill(true);
+        if (!names)
             return;
-        }
         for (const std::string& name : *names) {
             const ProductDescription* p = find_product(name);
             if (p == nullptr)
                 throw py::value_error("unknown product " + name);
-            wanted[product_index(*p)] = true;
+            wanted[p->index] = true;
         }
     }
     bool operator()(const ProductDescription& p) const
     {
-        const std::size_t i = product_index(p);
-        return i < wanted.size() && wanted[i];
+        return p.index < wanted.size() && wanted[p.index];
     }
 };
 
@@ -234,6 +224,8 @@ const char* kind_name(MessageKind kind)
     case MessageKind::kUnderivableName: return "underivable_name";
     case MessageKind::kOutOfMemory: return "out_of_memory";
     case MessageKind::kAttributeTooLong: return "attribute_too_long";
+    case MessageKind::kNoInput: return "no_input";
+    case MessageKind::kInterrupted: return "interrupted";
     }
     return "unknown";
 }

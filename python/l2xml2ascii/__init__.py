@@ -160,7 +160,7 @@ class Column(NamedTuple):
     @property
     def heading(self):
         """The column's name as ``--column-names`` shows it: ``X[m]``, ``clock``."""
-        return "%s[%s]" % (self.name, self.unit) if self.unit_in_heading else self.name
+        return "%s[%s]" % (self.name, self.unit) if self.unit_in_heading and self.unit else self.name
 
 
 def _schema(product):
@@ -305,7 +305,7 @@ class _Messages:
             self.failures.append((kind, line))
         elif kind == "parser":
             self.details.append(line)
-        elif kind in ("warning", "notice"):
+        elif kind == "warning":
             warnings.warn(line.rstrip("\n"), ConversionWarning, stacklevel=stacklevel + 1)
 
     def error(self, tables):
