@@ -6,6 +6,9 @@
 # install and stops.  L2_NO_DEPS=1 skips that check.
 BUILD        ?= build
 ASAN_BUILD   ?= build-asan
+TSAN_BUILD   ?= build-tsan
+# The test builds treat every warning as an error.
+WERROR       ?= -DL2_WERROR=ON
 JOBS         ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_FLAGS  ?=
 DEMO_DIR     ?= demo-output
@@ -20,7 +23,8 @@ DEPS         := PYTHON=$(PYTHON) sh tools/ensure-deps.sh
 configure = cmake -S . -B $(1) -DL2_PYTHON=$(PYTHON_MODULE) -DL2_PYTHON_EXECUTABLE=$(PYTHON) \
     $(2) $(CMAKE_FLAGS) >/dev/null
 
-.PHONY: all build program python demo check check-stages test test-asan test-newest-libxml2 \
+.PHONY: all build program python demo check check-stages test test-asan test-tsan \
+        test-newest-libxml2 \
         bench plots clean distclean
 
 all: build
@@ -28,7 +32,7 @@ all: build
 # The program and the test suite, optimised.
 build:
 	@$(DEPS) tests
-	$(call configure,$(BUILD),-DCMAKE_BUILD_TYPE=Release -DL2_TESTS=ON)
+	$(call configure,$(BUILD),-DCMAKE_BUILD_TYPE=Release -DL2_TESTS=ON $(WERROR))
 	cmake --build $(BUILD) -j $(JOBS)
 
 # The program alone: no GoogleTest, no Python.
@@ -58,10 +62,18 @@ test: build
 # UndefinedBehaviorSanitizer; any report fails it.
 test-asan:
 	@$(DEPS) tests
-	$(call configure,$(ASAN_BUILD),-DCMAKE_BUILD_TYPE=Debug -DL2_SANITIZE=ON -DL2_TESTS=ON)
+	$(call configure,$(ASAN_BUILD),-DCMAKE_BUILD_TYPE=Debug -DL2_SANITIZE=ON -DL2_TESTS=ON $(WERROR))
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
 	cd $(ASAN_BUILD) && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
 	    UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 $(CTEST)
+
+# The library's tests on a build with ThreadSanitizer: conversions in
+# several threads at once share nothing they change.
+test-tsan:
+	@$(DEPS) tests
+	$(call configure,$(TSAN_BUILD),-DCMAKE_BUILD_TYPE=RelWithDebInfo -DL2_SANITIZE_THREAD=ON -DL2_TESTS=ON $(WERROR))
+	cmake --build $(TSAN_BUILD) -j $(JOBS) --target l2xml2ascii e2e_tests
+	cd $(TSAN_BUILD) && TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 $(CTEST) -R '^LibraryTest\.'
 
 # The whole suite again against the newest libxml2 release, built from
 # Debian's libxml2-source package into $(NEWEST_LIBXML2) (once; later runs
@@ -78,8 +90,9 @@ check:
 	@$(DEPS) check
 	@L2_NO_DEPS=1 $(MAKE) --no-print-directory check-stages PYTHON_MODULE=ON
 
-CHECK_LOGS = $(BUILD)/ctest.log $(ASAN_BUILD)/ctest.log $(NEWEST_LIBXML2_BUILD)/ctest.log
-check-stages: test test-asan test-newest-libxml2 fuzz-check memcheck
+CHECK_LOGS = $(BUILD)/ctest.log $(ASAN_BUILD)/ctest.log $(TSAN_BUILD)/ctest.log \
+             $(NEWEST_LIBXML2_BUILD)/ctest.log
+check-stages: test test-asan test-tsan test-newest-libxml2 fuzz-check memcheck
 	@n=0; for log in $(CHECK_LOGS); do \
 	    c=$$(sed -n 's/^100% tests passed, 0 tests failed out of \([0-9][0-9]*\)$$/\1/p' $$log); \
 	    [ -n "$$c" ] || { echo "make check: $$log has no passing ctest summary" >&2; exit 1; }; \
@@ -104,7 +117,7 @@ bench:
 # Every folder the targets write; distclean also drops the benchmark's
 # generated products, which take minutes to make again.
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(BENCH_BUILD) $(DEMO_DIR) $(NEWEST_LIBXML2) \
+	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD) $(BENCH_BUILD) $(DEMO_DIR) $(NEWEST_LIBXML2) \
 	    $(NEWEST_LIBXML2_BUILD) $(FUZZ_BUILD) $(FUZZ_WORK) $(MEMCHECK_BUILD) $(PLOTS_DIR)
 
 distclean: clean

@@ -27,7 +27,7 @@ FUZZ_XML_CFLAGS  = $(shell pkg-config --cflags libxml-2.0 2>/dev/null || xml2-co
 FUZZ_XML_LIBS    = $(shell pkg-config --libs libxml-2.0 2>/dev/null || xml2-config --libs 2>/dev/null) \
                    $(shell pkg-config --libs libarchive 2>/dev/null || echo -larchive) -pthread
 FUZZ_SANITIZE   := address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer
-FUZZ_CXXFLAGS   ?= -std=c++17 -g -O1 -Wall -Wextra -ffp-contract=off
+FUZZ_CXXFLAGS   ?= -std=c++17 -g -O1 -Wall -Wextra -Werror -ffp-contract=off
 FUZZ_CORE_SRCS  := $(filter-out src/main.cpp,$(wildcard src/*.cpp))
 FUZZ_CORE_OBJS  := $(patsubst src/%.cpp,$(FUZZ_BUILD)/%.o,$(FUZZ_CORE_SRCS))
 FUZZ_HEADERS    := $(wildcard src/*.h) fuzz/fuzz_driver.h

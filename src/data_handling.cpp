@@ -134,6 +134,9 @@ std::string format_line(const char* format, ...)
     return line;
 }
 
+// Everything of one product stays in this file: only the descriptions leave it.
+namespace {
+
 // ===========================================================================
 // EGG_NOM_2: gravity gradients
 
@@ -156,13 +159,9 @@ struct EGG_NOM_2_record {
     const GradientGroup* last_group;
 };
 
-namespace {
-
 // A group of gravity-gradient fields: a run of tag path entries below
 // GG_time_Record (from depth 4 on), then one entry that picks the member.
 enum class GradientField { kTime, kDouble, kFlag };
-
-}  // namespace
 
 struct GradientGroup {
     CodePath below_record;   // entries from depth 4 down to the members' parent
@@ -171,8 +170,6 @@ struct GradientGroup {
     GradientField kind;
     double* (*values)(EGG_NOM_2_record& r);  // the members of a kDouble group
 };
-
-namespace {
 
 // Components always come in the order XX, YY, ZZ, XY, XZ, YZ: a group names
 // its first member, the others follow it in the vocabulary.
@@ -320,8 +317,6 @@ constexpr std::array<Column, 59> kEggColumns = joined(
                           "", ValueType::kDouble, "%15.8e", 3)),
            columns({"Q1", "Q2", "Q3", "Q4"}, "", ValueType::kDouble, "%15.8e", 3)));
 
-}  // namespace
-
 void initialize_EGG_NOM_2_data(ProductRecords& records)
 {
     EGG_NOM_2_record& r = record_in<EGG_NOM_2_record>(records);
@@ -434,8 +429,6 @@ struct SST_PCV_2_record {
     double value;
 };
 
-namespace {
-
 constexpr CodePath kCovarianceRecord = tag_path(
     {"Data_Block", "SST_PSO_2", "SST_PCV_2", "List_of_Covariance_Records", "Covariance_Record"});
 
@@ -444,8 +437,6 @@ int32_t to_index(const char* text)
 {
     return static_cast<int32_t>(static_cast<uint32_t>(static_cast<unsigned long>(parse_long(text))));
 }
-
-}  // namespace
 
 void initialize_SST_PCV_2_data(ProductRecords& records)
 {
@@ -484,8 +475,6 @@ void GetFromStruct_SST_PCV_2_Values(const ProductRecords& records, Value* out)
     out[2] = real(r.value);
 }
 
-namespace {
-
 constexpr Column kCovarianceColumns[] = {
     column("row", "", ValueType::kInt32, "%6d", 0),
     column("column", "", ValueType::kInt32, "%6d", 1),
@@ -498,8 +487,6 @@ constexpr AttributeRoute kCovarianceAttributes[] = {
          PutToStruct_SST_PCV_2_Indices(records, tags, values[0], values[1]);
      }},
 };
-
-}  // namespace
 
 constexpr ProductDescription kSST_PCV_2_description = {
     1, "SST_PCV_2", kSST_PCV_2, "ascii",
@@ -531,8 +518,6 @@ struct SST_PRD_2_record {
     double vx, vy, vz;
     double clock_change_rate;
 };
-
-namespace {
 
 // Entries from depth 5 of an element under the satellite L15 (from depth 7).
 constexpr CodePath l15(std::initializer_list<const char*> below)
@@ -632,8 +617,6 @@ constexpr std::array<Column, 9> kOrbitWithVelocityColumns = joined(
                        column("clock_change_rate", "", ValueType::kDouble, "%12.6f", 1),
                    }});
 
-}  // namespace
-
 void initialize_SST_PKI_2_data(ProductRecords& records)
 {
     reset_epoch_and_position(record_in<SST_PKI_2_record>(records));
@@ -678,8 +661,6 @@ void GetFromStruct_SST_PRD_2_Values(const ProductRecords& records, Value* out)
     *out = real(r.clock_change_rate);
 }
 
-namespace {
-
 constexpr AttributeRoute kPkiAttributes[] = {
     {unit_element("SST_PKI_2", "Position"), {"unit", nullptr},
      [](ProductRecords& records, const TagPath&, const char* const* values) {
@@ -700,8 +681,6 @@ constexpr AttributeRoute kPrdAttributes[] = {
              PutToStruct_SST_PRD_2_Velocity_Factor(records, 0.1);
      }},
 };
-
-}  // namespace
 
 void PutToStruct_SST_PKI_2(ProductRecords& records, const TagPath& tags, const char* text,
                            RecordOutput&);
@@ -752,8 +731,6 @@ struct SST_PRM_2_record {
     double q1, q2, q3, q4;
 };
 
-namespace {
-
 // The time since the header's epoch reference, and the quaternion, which
 // may also stand under Time_Information.
 constexpr std::array<FieldRoute<SST_PRM_2_record>, 9> kPrmFields = {{
@@ -776,8 +753,6 @@ constexpr Column kRotationColumns[] = {
     column("Q3", "", ValueType::kDouble, "%2.16f", 1),
     column("Q4", "", ValueType::kDouble, "%2.16f", 1),
 };
-
-}  // namespace
 
 void initialize_SST_PRM_2_data(ProductRecords& records)
 {
@@ -824,12 +799,8 @@ struct SST_PRP_2_record {
     int32_t encoding;  // 1: the document's text is base64
 };
 
-namespace {
-
 constexpr CodePath kDocumentRecord =
     tag_path({"Data_Block", "SST_PSO_2", "SST_PRP_2", "List_of_PDF_Files", "PDF_File"});
-
-}  // namespace
 
 void initialize_SST_PRP_2_data(ProductRecords& records)
 {
@@ -896,16 +867,12 @@ void PutToStruct_SST_PRP_2_Text(ProductRecords& records, const TagPath& tags, co
         OutputToFile_SST_PRP_2_Document(records, output, text);
 }
 
-namespace {
-
 constexpr AttributeRoute kDocumentAttributes[] = {
     {nothing_below(kDocumentRecord), {"encoding", nullptr},
      [](ProductRecords& records, const TagPath& tags, const char* const* values) {
          PutToStruct_SST_PRP_2(records, tags, values[0]);
      }},
 };
-
-}  // namespace
 
 constexpr ProductDescription kSST_PRP_2_description = {
     5, "SST_PRP_2", kSST_PRP_2, "pdf",
@@ -930,6 +897,8 @@ void HDR_initialize_SST_PRM_2_data(ProductRecords& records)
 {
     record_in<HDR_SST_PRM_2_record>(records).Epoch_Information = 0.0;
 }
+
+}  // namespace
 
 void HDR_PutToStruct_SST_PRM_2(ProductRecords& records, int flags, const char* text,
                                RecordOutput& output)

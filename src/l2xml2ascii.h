@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "tags.h"
 
@@ -292,5 +293,54 @@ struct ConversionOutcome {
 // error handler is set for this thread and restored before it returns.
 // Conversions of different inputs may run in different threads at once.
 ConversionOutcome convert_input(const ConversionOptions& options, Sink& sink, Reporter& reporter);
+
+// ---------------------------------------------------------------------------
+// Collecting in memory
+// ---------------------------------------------------------------------------
+
+// The sections of one conversion kept in memory: for each product met, its
+// values column by column (a table) or its documents (one string each).
+class ColumnSink : public Sink {
+public:
+    struct Table {
+        const ProductDescription* product = nullptr;
+        std::vector<std::vector<Value>> columns;  // column_count columns
+        std::vector<std::string> documents;       // documents' bytes, in order
+        std::size_t rows() const { return columns.empty() ? 0 : columns[0].size(); }
+    };
+
+    // The table of `p`, or null when no section of it was met.
+    const Table* table(const ProductDescription& p) const;
+    // The products met, in the order their first section started.
+    const std::vector<const ProductDescription*>& products() const { return order_; }
+
+    void begin_section(const ProductDescription& p, const std::string& output) override;
+    void record(const ProductDescription& p, const Value* values) override;
+    void begin_document(const ProductDescription& p, const std::string& output) override;
+    bool takes_documents(const ProductDescription&) override { return true; }
+    void document_bytes(const ProductDescription& p, const char* data, std::size_t size) override;
+    void end_document(const ProductDescription&) override {}
+    void end_section(const ProductDescription&) override {}
+
+private:
+    Table& table_of(const ProductDescription& p);
+
+    std::vector<Table> tables_ = std::vector<Table>(kProductDescriptions.size());
+    std::vector<const ProductDescription*> order_;
+};
+
+// Keeps every line with its kind.
+class CollectingReporter : public Reporter {
+public:
+    struct Line {
+        MessageKind kind;
+        std::string text;
+    };
+    void report(MessageKind kind, const std::string& line) override { lines_.push_back({kind, line}); }
+    const std::vector<Line>& lines() const { return lines_; }
+
+private:
+    std::vector<Line> lines_;
+};
 
 #endif  // L2XML2ASCII_H
