@@ -250,17 +250,6 @@ ConversionOptions conversion_options(const std::string& path,
 // ---------------------------------------------------------------------------
 // Whole files
 
-class CollectingReporter : public Reporter {
-public:
-    void report(MessageKind kind, const std::string& line) override
-    {
-        if (kind == MessageKind::kInformation)
-            return;  // what the program prints about its outputs
-        messages.push_back({kind, line});
-    }
-    std::vector<Message> messages;
-};
-
 class CollectingSink : public Sink {
 public:
     explicit CollectingSink(ProductChoice choice) : choice_(choice) {}
@@ -330,8 +319,9 @@ py::tuple convert(const std::string& path, const std::optional<std::string>& hea
         tables.append(table_tuple(*t));
     sink.tables.clear();
     py::list messages;
-    for (const Message& m : reporter.messages)
-        messages.append(message_tuple(m));
+    for (const CollectingReporter::Line& line : reporter.lines())
+        if (line.kind != MessageKind::kInformation)  // what the program says of its outputs
+            messages.append(message_tuple(Message{line.kind, line.text}));
     return py::make_tuple(tables, messages, outcome.failures);
 }
 
