@@ -1,4 +1,6 @@
 """Every array, printed with its column's format, is the program's table."""
+import warnings
+
 import numpy as np
 import pytest
 
@@ -40,6 +42,27 @@ def test_arrays_print_as_the_programs_table(samples, tmp_path, kind, form):
     else:
         assert result[product].rows > 0
         assert table_text(result[product]) == expected
+
+
+@pytest.mark.parametrize("kind, old, new", [
+    ("egg", b"<XX>0</XX>", b""),            # a flag: -1
+    ("egg", b"<YY>", b"<YY_>"),             # a gradient: nan
+    ("pcv", b' row="1"', b""),              # an index: -999999
+    ("pki", b"<Clock>", b"<Clock_>"),       # the clock: nan
+])
+def test_missing_values_print_as_the_program_prints_them(samples, tmp_path, kind, old, new):
+    with open(samples[kind][""], "rb") as f:
+        data = f.read()
+    path = tmp_path / ("L2SAMPLE%s_20091101T000000_20091101T235959_GAP1.xml"
+                       % ("EGG_NOM_2" if kind == "egg" else "SST_PSO_2"))
+    path.write_bytes(data.replace(old, new, 1).replace(old.replace(b"<", b"</"),
+                                                       new.replace(b"<", b"</"), 1))
+    expected = program_output(str(path), folder=str(tmp_path / "out"))
+    assert b"nan" in expected or b" -1 " in expected or b"-999999" in expected
+    with warnings.catch_warnings():
+        warnings.simplefilter("ignore", l2xml2ascii.ConversionWarning)
+        (table,) = l2xml2ascii.read(path).values()
+    assert table_text(table) == expected
 
 
 def test_types_and_names_follow_the_tables(samples, tmp_path):
