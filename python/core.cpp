@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdlib>
 #include <cstring>
@@ -247,6 +248,66 @@ ConversionOptions conversion_options(const std::string& path,
     return options;
 }
 
+// Waits until `wait_for(time)` (a wait of at most `time`) says it is done,
+// without the GIL; between its waits Python's signal handlers run, so that
+// Ctrl-C interrupts.  Called with the GIL; false, with the handler's
+// exception set, when a handler raised.
+template <typename WaitFor>
+bool wait_hearing_signals(WaitFor wait_for)
+{
+    constexpr std::chrono::milliseconds kTick{100};
+    for (;;) {
+        {
+            py::gil_scoped_release free_the_interpreter;
+            if (wait_for(kTick))
+                return true;
+        }
+        if (PyErr_CheckSignals() != 0)
+            return false;
+    }
+}
+
+// A thread that is always joined (without the GIL) before it goes.
+class JoinedThread {
+public:
+    template <typename Function>
+    explicit JoinedThread(Function function) : thread_(std::move(function)) {}
+    JoinedThread(const JoinedThread&) = delete;
+    JoinedThread& operator=(const JoinedThread&) = delete;
+    ~JoinedThread()
+    {
+        py::gil_scoped_release free_the_interpreter;
+        thread_.join();
+    }
+
+private:
+    std::thread thread_;
+};
+
+// The end of a task run on another thread, and what it threw.
+class Completion {
+public:
+    void finish(std::exception_ptr error)
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        error_ = error;
+        done_ = true;
+        finished_.notify_all();
+    }
+    bool wait_for(std::chrono::milliseconds time)
+    {
+        std::unique_lock<std::mutex> lock(mutex_);
+        return finished_.wait_for(lock, time, [&] { return done_; });
+    }
+    std::exception_ptr error() const { return error_; }  // once finished
+
+private:
+    std::mutex mutex_;
+    std::condition_variable finished_;
+    bool done_ = false;
+    std::exception_ptr error_;
+};
+
 // ---------------------------------------------------------------------------
 // Whole files
 
@@ -303,17 +364,38 @@ private:
 
 // convert(path, header, products) -> (tables, messages, failures)
 // tables: [(product, [arrays], [documents])] in the order met; messages:
-// [(kind, is_failure, line)].
+// [(kind, is_failure, line)].  The conversion runs on a thread of its own
+// while this one waits without the GIL, hearing signals: an exception from
+// a signal handler (KeyboardInterrupt) stops the conversion and is raised.
 py::tuple convert(const std::string& path, const std::optional<std::string>& header,
                   const std::optional<std::vector<std::string>>& products)
 {
     CollectingSink sink{ProductChoice(products)};
     CollectingReporter reporter;
     ConversionOutcome outcome;
+    std::atomic<bool> stop{false};
+    const ConversionOptions options = conversion_options(path, header, &stop);
+    Completion completion;
+    bool heard = false;
     {
-        py::gil_scoped_release free_the_interpreter;
-        outcome = convert_input(conversion_options(path, header, nullptr), sink, reporter);
+        JoinedThread worker([&] {
+            try {
+                outcome = convert_input(options, sink, reporter);
+                completion.finish(nullptr);
+            } catch (...) {
+                completion.finish(std::current_exception());
+            }
+        });
+        heard = wait_hearing_signals([&](std::chrono::milliseconds t) {
+            return completion.wait_for(t);
+        });
+        if (!heard)
+            stop.store(true);
     }
+    if (!heard)
+        throw py::error_already_set();
+    if (completion.error())
+        std::rethrow_exception(completion.error());
     py::list tables;
     for (auto& t : sink.tables)
         tables.append(table_tuple(*t));
@@ -350,17 +432,20 @@ public:
         items_.push_back(std::move(item));
         not_empty_.notify_one();
     }
-    // The next item; false once the producer has finished and all is taken.
-    bool pop(Item& item)
+    enum class Popped { kItem, kEnd, kNothingYet };
+    // Waits at most `time` for the next item; kEnd once the producer has
+    // finished and all is taken.
+    Popped pop(Item& item, std::chrono::milliseconds time)
     {
         std::unique_lock<std::mutex> lock(mutex_);
-        not_empty_.wait(lock, [&] { return !items_.empty() || finished_; });
+        if (!not_empty_.wait_for(lock, time, [&] { return !items_.empty() || finished_; }))
+            return Popped::kNothingYet;
         if (items_.empty())
-            return false;
+            return Popped::kEnd;
         item = std::move(items_.front());
         items_.pop_front();
         not_full_.notify_one();
-        return true;
+        return Popped::kItem;
     }
     void finish(ConversionOutcome outcome)
     {
@@ -488,16 +573,20 @@ public:
     ~BlockStream() { stop_and_join(); }
 
     // The next item: ("block", (product, [arrays], [documents])) or
-    // ("message", (kind, is_failure, line)); None at the end.
+    // ("message", (kind, is_failure, line)); None at the end.  Signal
+    // handlers run while it waits (see wait_hearing_signals).
     py::object next()
     {
+        if (!thread_.joinable())
+            return py::none();
         Item item;
-        bool got;
-        {
-            py::gil_scoped_release free_the_interpreter;
-            got = thread_.joinable() && queue_.pop(item);
-        }
-        if (!got)
+        ItemQueue::Popped popped = ItemQueue::Popped::kNothingYet;
+        if (!wait_hearing_signals([&](std::chrono::milliseconds t) {
+                popped = queue_.pop(item, t);
+                return popped != ItemQueue::Popped::kNothingYet;
+            }))
+            throw py::error_already_set();
+        if (popped == ItemQueue::Popped::kEnd)
             return py::none();
         if (item.block)
             return py::make_tuple("block", table_tuple(*item.block));

@@ -130,12 +130,11 @@ _ERRORS = {cls.kind: cls for cls in (
 
 def _check_openable(path):
     """Raises what ``open(path)`` would raise for a file that cannot be read."""
-    fd = os.open(path, os.O_RDONLY | getattr(os, "O_CLOEXEC", 0))
-    try:
-        if stat.S_ISDIR(os.fstat(fd).st_mode):
-            raise IsADirectoryError(errno.EISDIR, os.strerror(errno.EISDIR), path)
-    finally:
-        os.close(fd)
+    mode = os.stat(path).st_mode
+    if stat.S_ISDIR(mode):
+        raise IsADirectoryError(errno.EISDIR, os.strerror(errno.EISDIR), path)
+    if stat.S_ISREG(mode):  # a pipe is left alone: opening it would meet its writer
+        os.close(os.open(path, os.O_RDONLY | getattr(os, "O_CLOEXEC", 0)))
 
 
 # ---------------------------------------------------------------------------

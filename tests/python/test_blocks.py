@@ -1,7 +1,12 @@
 """Blocks from a conversion thread, stopping it early, and conversions side by side."""
+import array
+import fcntl
 import gc
 import os
+import signal
+import termios
 import threading
+import time
 
 import numpy as np
 import pytest
@@ -95,3 +100,42 @@ def test_two_conversions_at_once_give_what_they_give_alone(samples, long_orbit):
     for together, single in zip(results, alone):
         assert list(together) == list(single)
         assert all(same_tables(together[p], single[p]) for p in single)
+
+
+def test_ctrl_c_stops_a_read(samples, tmp_path):
+    """The conversion waits on a pipe; the interrupt is raised, the thread gone."""
+    pipe = tmp_path / "L2SAMPLESST_PSO_2_20091101T000000_20091101T235959_PIPE.xml"
+    os.mkfifo(pipe)
+    with open(samples["pki"][""], "rb") as f:
+        data = f.read()
+    heard = threading.Event()
+
+    def interrupt(*_):
+        heard.set()
+        raise KeyboardInterrupt
+
+    def feed():
+        # Read and write: opens at once, and nothing written is ever lost.
+        writer = os.open(pipe, os.O_RDWR)
+        try:
+            os.write(writer, data[:len(data) // 2])
+            unread = array.array("i", [1])
+            while unread[0]:  # until the conversion has taken it all
+                fcntl.ioctl(writer, termios.FIONREAD, unread)
+                time.sleep(0.01)
+            signal.pthread_kill(threading.main_thread().ident, signal.SIGINT)
+            heard.wait(600)  # the pipe stays open until the handler has run
+        finally:
+            os.close(writer)
+
+    before = threads()
+    previous = signal.signal(signal.SIGINT, interrupt)
+    feeder = threading.Thread(target=feed)
+    try:
+        feeder.start()
+        with pytest.raises(KeyboardInterrupt):
+            l2xml2ascii.read(pipe)
+    finally:
+        feeder.join()
+        signal.signal(signal.SIGINT, previous)
+    assert heard.is_set() and threads() == before
