@@ -5,10 +5,11 @@
     python_probe.py blocks PRODUCT         peak RSS (kB) reading it in iter_blocks
     python_probe.py idle                   peak RSS (kB) of the interpreter with
                                            numpy and the module imported
-    python_probe.py many PRODUCT...        wall seconds of read_many(workers=2)
+    python_probe.py many PRODUCT...        wall seconds of read_many(workers=2),
+                                           then the CPU seconds it took
     python_probe.py sequential PRODUCT...  wall seconds of read() of each in turn
 
-Prints the one number.  The interpreter's start and the imports are never
+Prints the number (for many two).  The interpreter's start and the imports are never
 counted.
 """
 import resource
@@ -44,14 +45,14 @@ def main():
     elif what == "idle":
         print(peak_kib())
     elif what in ("many", "sequential"):
-        start = time.perf_counter()
+        start, start_cpu = time.perf_counter(), cpu()
         if what == "many":
             results = l2xml2ascii.read_many(paths, workers=2)
         else:
             results = [l2xml2ascii.read(p) for p in paths]
-        elapsed = time.perf_counter() - start
+        elapsed, used = time.perf_counter() - start, cpu() - start_cpu
         assert not any(isinstance(r, Exception) for r in results), results
-        print("%.4f" % elapsed)
+        print("%.4f %.4f" % (elapsed, used))
     else:
         raise SystemExit("unknown measurement " + what)
 

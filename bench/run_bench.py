@@ -146,13 +146,13 @@ def cpu_seconds(argv, cwd):
 
 
 def probe(argv, env):
-    """One run of a Python measurement: (wall seconds, the number it prints)."""
+    """One run of a Python measurement: (wall seconds, the numbers it prints)."""
     start = time.perf_counter()
     done = subprocess.run(argv, env=env, capture_output=True, text=True)
     elapsed = time.perf_counter() - start
     if done.returncode != 0:
         raise SystemExit("%s failed:\n%s" % (" ".join(argv), done.stderr))
-    return elapsed, float(done.stdout.split()[0])
+    return elapsed, [float(x) for x in done.stdout.split()]
 
 
 def python_rows(args, files, scratch):
@@ -170,8 +170,8 @@ def python_rows(args, files, scratch):
     for path in tables:
         name = os.path.basename(path)
         runs[("program cpu", name)] = (
-            lambda name=name: (0.0, cpu_seconds([os.path.abspath(args.program), "--if", name],
-                                                scratch)))
+            lambda name=name: (0.0, [cpu_seconds([os.path.abspath(args.program), "--if", name],
+                                                 scratch)]))
         runs[("read cpu", name)] = (
             lambda path=path: probe([python, probe_script, "read", path], env))
     many = [by_name[n] for n in MANY if n in by_name]
@@ -186,7 +186,7 @@ def python_rows(args, files, scratch):
             done = subprocess.run([python, peer_script, peer], env=env, capture_output=True)
             if done.returncode != 0:
                 raise SystemExit("the lxml peer failed: %s" % done.stderr.decode())
-            return time.perf_counter() - start, 0.0
+            return time.perf_counter() - start, [0.0]
         runs[("peer", "")] = run_peer
         # Once, also as the peer's warm-up: the same arrays?
         same = subprocess.run([python, peer_script, peer, "--compare"], env=env,
@@ -198,7 +198,7 @@ def python_rows(args, files, scratch):
         for key, run in runs.items():
             results[key].append(run())
     wall = {key: statistics.median(r[0] for r in values) for key, values in results.items()}
-    value = {key: statistics.median(r[1] for r in values) for key, values in results.items()}
+    value = {key: statistics.median(r[1][0] for r in values) for key, values in results.items()}
 
     print("\nPython module (interpreter %s)" % python)
     print("\n| file | program CPU s | read() CPU s | read/program |")
@@ -208,21 +208,25 @@ def python_rows(args, files, scratch):
         ours, theirs = value[("read cpu", name)], value[("program cpu", name)]
         print("| %s | %.3f | %.3f | %.2f |" % (name, theirs, ours, ours / theirs))
 
-    idle = statistics.median(probe([python, probe_script, "idle"], env)[1] for _ in range(3))
+    idle = statistics.median(probe([python, probe_script, "idle"], env)[1][0] for _ in range(3))
     print("\n| file | MB | iter_blocks peak RSS MB | beyond the idle interpreter MB |")
     print("|---|---|---|---|")
     for path in block_files:
-        peak = probe([python, probe_script, "blocks", path], env)[1]
+        peak = probe([python, probe_script, "blocks", path], env)[1][0]
         print("| %s | %.0f | %.1f | %.1f |" % (os.path.basename(path), os.path.getsize(path) / 1e6,
                                             peak / 1024.0, (peak - idle) / 1024.0))
     print("| (idle: python, numpy, l2xml2ascii) | | %.1f | |" % (idle / 1024.0))
 
     if len(many) == 2:
-        print("\n| files | sequential read() s | read_many 2 workers s | many/sequential |")
-        print("|---|---|---|---|")
-        print("| %s | %.3f | %.3f | %.2f |" % (
+        # CPU time over wall time while read_many runs: the cores it kept busy
+        # (2 when both conversions ran side by side all along on free cores).
+        cores = statistics.median(r[1][1] / r[1][0] for r in results[("many", "")])
+        print("\n| files | sequential read() s | read_many 2 workers s | many/sequential "
+              "| CPU/wall in read_many |")
+        print("|---|---|---|---|---|")
+        print("| %s | %.3f | %.3f | %.2f | %.2f |" % (
             " + ".join(os.path.basename(p) for p in many), value[("sequential", "")],
-            value[("many", "")], value[("many", "")] / value[("sequential", "")]))
+            value[("many", "")], value[("many", "")] / value[("sequential", "")], cores))
     if peer:
         name = os.path.basename(peer)
         print("\n| file | lxml iterparse s | read() s | lxml/read | same arrays |")
