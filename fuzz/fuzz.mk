@@ -18,7 +18,7 @@ FUZZ_SECONDS       ?= 60
 FUZZ_CHECK_SECONDS ?= 15
 FUZZ_WORK          ?= fuzz/corpus-work
 FUZZ_ARGS          ?=
-FUZZ_HARNESSES     := product_pass header_pass base64 command_line
+FUZZ_HARNESSES     := product_pass header_pass base64 command_line event_sources
 MEMCHECK_BUILD     ?= build-memcheck
 
 # Asked for when a recipe runs, not when make reads this file: on a fresh
@@ -30,7 +30,7 @@ FUZZ_SANITIZE   := address,undefined -fno-sanitize-recover=all -fno-omit-frame-p
 FUZZ_CXXFLAGS   ?= -std=c++17 -g -O1 -Wall -Wextra -Werror -ffp-contract=off
 FUZZ_CORE_SRCS  := $(filter-out src/main.cpp,$(wildcard src/*.cpp))
 FUZZ_CORE_OBJS  := $(patsubst src/%.cpp,$(FUZZ_BUILD)/%.o,$(FUZZ_CORE_SRCS))
-FUZZ_HEADERS    := $(wildcard src/*.h) fuzz/fuzz_driver.h
+FUZZ_HEADERS    := $(wildcard src/*.h) fuzz/fuzz_driver.h tests/e2e/source_comparison.h
 FUZZ_BINARIES   := $(addprefix $(FUZZ_BUILD)/fuzz_,$(FUZZ_HARNESSES))
 
 # Seed corpus of each harness (a folder made by fuzz/make_seeds.sh).
@@ -38,6 +38,7 @@ FUZZ_SEEDS_product_pass := product
 FUZZ_SEEDS_header_pass  := header
 FUZZ_SEEDS_base64       := base64
 FUZZ_SEEDS_command_line := command_line
+FUZZ_SEEDS_event_sources := product
 
 .PHONY: fuzz fuzz-check fuzz-build fuzz-deps fuzz-seeds fuzz-coverage memcheck
 
@@ -63,7 +64,7 @@ $(FUZZ_BUILD)/main.o: src/main.cpp $(FUZZ_HEADERS) | fuzz-deps
 
 $(FUZZ_BUILD)/fuzz_%: fuzz/fuzz_%.cpp $(FUZZ_CORE_OBJS) $(FUZZ_BUILD)/main.o $(FUZZ_HEADERS)
 	$(FUZZ_CXX) $(FUZZ_CXXFLAGS) -fsanitize=fuzzer,$(FUZZ_SANITIZE) $(FUZZ_XML_CFLAGS) \
-	    -Isrc -Ifuzz $< $(FUZZ_CORE_OBJS) $(FUZZ_BUILD)/main.o $(FUZZ_XML_LIBS) -o $@
+	    -Isrc -Ifuzz -Itests/e2e $< $(FUZZ_CORE_OBJS) $(FUZZ_BUILD)/main.o $(FUZZ_XML_LIBS) -o $@
 
 $(FUZZ_WORK)/seeds/.made: fuzz/make_seeds.sh $(wildcard tests/cases/*.cases examples/*) | fuzz-deps
 	sh fuzz/make_seeds.sh $(FUZZ_WORK)/seeds >/dev/null
@@ -110,7 +111,7 @@ fuzz-coverage: fuzz-deps $(FUZZ_WORK)/seeds/.made
 	    -Isrc -DL2_VERSION='"fuzz"' -c src/main.cpp -o $(FUZZ_COV_BUILD)/main.o
 	@for h in $(FUZZ_HARNESSES); do \
 	    $(FUZZ_CXX) $(FUZZ_CXXFLAGS) -fsanitize=fuzzer -fprofile-instr-generate -fcoverage-mapping \
-	        $(FUZZ_XML_CFLAGS) -Isrc -Ifuzz fuzz/fuzz_$$h.cpp $(FUZZ_CORE_SRCS) $(FUZZ_COV_BUILD)/main.o \
+	        $(FUZZ_XML_CFLAGS) -Isrc -Ifuzz -Itests/e2e fuzz/fuzz_$$h.cpp $(FUZZ_CORE_SRCS) $(FUZZ_COV_BUILD)/main.o \
 	        $(FUZZ_XML_LIBS) -o $(FUZZ_COV_BUILD)/fuzz_$$h || exit 1; \
 	    mkdir -p $(FUZZ_WORK)/$$h; \
 	    LLVM_PROFILE_FILE=$(FUZZ_COV_BUILD)/$$h.profraw $(FUZZ_COV_BUILD)/fuzz_$$h -runs=0 \

@@ -8,6 +8,7 @@
 // the pad characters, then the NUL.
 #include "base64.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>

@@ -42,3 +42,25 @@ void ColumnSink::document_bytes(const ProductDescription& p, const char* data, s
         t.documents.emplace_back();
     t.documents.back().append(data, size);
 }
+
+void ColumnSink::begin_attempt(Reporter&)
+{
+    products_before_ = order_.size();
+    sizes_before_.clear();
+    for (const Table& t : tables_)
+        sizes_before_.emplace_back(t.rows(), t.documents.size());
+}
+
+void ColumnSink::drop_attempt()
+{
+    for (std::size_t i = 0; i < tables_.size(); ++i) {
+        Table& t = tables_[i];
+        for (std::vector<Value>& column : t.columns)
+            column.resize(sizes_before_[i].first);
+        t.documents.resize(sizes_before_[i].second);
+    }
+    while (order_.size() > products_before_) {
+        tables_[order_.back()->index] = Table();
+        order_.pop_back();
+    }
+}

@@ -4,10 +4,15 @@
 // its Conversion, made by convert_input() and handed down; the outputs go to
 // a Sink and every line to a Reporter.
 #include "l2xml2ascii.h"
+#include "events.h"
 #include "input.h"
+#include "push_parser.h"
 #include "reader.h"
 
 #include <cassert>
+#include <cstdlib>
+#include <cstring>
+#include <sys/stat.h>
 #include <cstdarg>
 #include <cstdint>
 #include <cstdio>
@@ -85,7 +90,7 @@ private:
 };
 
 // One conversion's state, from the start of its input to its end.
-class Conversion : public RecordOutput {
+class Conversion : public RecordOutput, private ProductEvents {
 public:
     Conversion(const ConversionOptions& options, Sink& sink, Reporter& reporter)
         : options_(options), sink_(sink), reporter_(reporter), records_(make_product_records()),
@@ -99,13 +104,23 @@ public:
     {
     }
 
-    ConversionOutcome run()
+    // Which source drives the product pass.
+    enum class Source { kReader, kPushParser };
+
+    // With the push parser, `fast_result` says whether the pass could be
+    // made that way (else it must be made again by the reader).
+    ConversionOutcome run(Source source = Source::kReader, PushResult* fast_result = nullptr)
     {
+        const Libxml2MessagesToReporter messages(reporter_);
         try {
             if (!options_.header_file.empty())
                 header_pass();
-            if (!stopped())
-                product_pass();
+            if (!stopped()) {
+                if (source == Source::kReader)
+                    product_pass();
+                else
+                    *fast_result = push_product_pass();
+            }
         } catch (const std::bad_alloc&) {
             // Whatever was being built is dropped; what was written stays.
             fail(MessageKind::kOutOfMemory,
@@ -138,7 +153,7 @@ public:
 private:
     void fail(MessageKind kind, const std::string& line) { report(kind, line); }
 
-    bool stopped() const
+    bool stopped() const override
     {
         return options_.stop != nullptr && options_.stop->load(std::memory_order_relaxed);
     }
@@ -174,7 +189,7 @@ private:
 
     // Attributes of the element just started that reach the open product's
     // record.
-    void route_attributes(xmlTextReaderPtr reader, int open_elements)
+    void route_attributes(AttributeLookup& attributes, int open_elements)
     {
         const ProductDescription* p = open_product_;
         if (p == nullptr || p->attribute_count == 0 ||
@@ -184,26 +199,30 @@ private:
             const AttributeRoute& route = p->attributes[i];
             if (!shows(route.element, open_elements))
                 continue;
-            const AttributeValue first(reader, route.names[0]);
-            const AttributeValue second(reader, route.names[1]);
-            report_refused(first, route.names[0]);
-            report_refused(second, route.names[1]);
-            const char* texts[kAttributesPerElement] = {first.text(), second.text()};
+            AttributeResult values[kAttributesPerElement];
+            const char* texts[kAttributesPerElement] = {};
+            for (std::size_t a = 0; a < kAttributesPerElement; ++a) {
+                if (route.names[a] == nullptr)
+                    continue;
+                attributes.value(route.names[a], values[a]);
+                report_refused(values[a].problem, route.names[a]);
+                texts[a] = values[a].text;
+            }
             route.put(*records_, TAG_flags, texts);
         }
     }
 
-    void report_refused(const AttributeValue& value, const char* name)
+    void report_refused(AttributeProblem problem, const char* name)
     {
-        switch (value.problem()) {
-        case AttributeValue::Problem::kNone:
+        switch (problem) {
+        case AttributeProblem::kNone:
             break;
-        case AttributeValue::Problem::kTooLong:
+        case AttributeProblem::kTooLong:
             fail(MessageKind::kAttributeTooLong,
                  format_line("TAIHEN: attribute %s longer than %zu bytes in %s, ignored\n", name,
-                             AttributeValue::kMaxLength, options_.product_file.c_str()));
+                             kMaxAttributeLength, options_.product_file.c_str()));
             break;
-        case AttributeValue::Problem::kOutOfMemory:
+        case AttributeProblem::kOutOfMemory:
             fail(MessageKind::kOutOfMemory,
                  format_line("TAIHEN: out of memory reading attribute %s in %s\n", name,
                              options_.product_file.c_str()));
@@ -214,7 +233,7 @@ private:
     // Text is routed when it sits inside a record of the open product, deep
     // enough for the setter to use it, and is not white space only, which is
     // what the reader calls white space.
-    void route_text(const xmlChar* text, int open_elements)
+    void text(const xmlChar* text, int open_elements) override
     {
         const ProductDescription* p = open_product_;
         if (p != nullptr && open_elements >= p->fewest_open_for_text &&
@@ -233,13 +252,15 @@ private:
         sink_.begin_section(p, output_per_record(p) ? std::string() : options_.names.file_for(p));
     }
 
-    void element_start(xmlTextReaderPtr reader, const xmlChar* name, int depth, bool empty,
-                       TagCodeCache& codes)
+    void element_start(const xmlChar* name, const NameOrigin& origin, int depth, bool empty,
+                       AttributeLookup& attributes) override
     {
         // An empty element leaves the tag path alone and starts no section.
         if (!empty) {
             if (depth >= 0 && depth < kTagDepths)
-                TAG_flags[depth] = codes.code(reader, name, depth);
+                TAG_flags[depth] = codes_.code(name, depth, [&origin](const xmlChar* n) {
+                    return origin.in_dictionary(n);
+                });
             else
                 report(MessageKind::kWarning, "MESSAGE: something went wrong -- level > 9 reached!\n");
 
@@ -260,10 +281,10 @@ private:
                                              : std::string());
             }
         }
-        route_attributes(reader, empty ? depth : depth + 1);
+        route_attributes(attributes, empty ? depth : depth + 1);
     }
 
-    void element_end(int depth)
+    void element_end(int depth) override
     {
         if (depth >= 0 && depth < kTagDepths)
             TAG_flags[depth] = 0;
@@ -329,24 +350,41 @@ private:
         return true;
     }
 
-    void product_pass()
+    // What the product pass starts from, whichever source drives it.
+    void start_product_pass()
     {
         TAG_flags.fill(0);
         set_open_product(nullptr);
         sections_started_ = 0;
-        TagCodeCache codes;
+    }
+
+    // After a pass read to its end: a file without any section is a failure.
+    void end_product_pass(bool read)
+    {
+        set_open_product(nullptr);
+        if (read && sections_started_ == 0)
+            fail(MessageKind::kNoProductSection,
+                 format_line("TAIHEN: no product section in %s\n", options_.product_file.c_str()));
+    }
+
+    // The product pass driven by the streaming reader.
+    void product_pass()
+    {
+        start_product_pass();
         ReaderNodes nodes;
-        const bool read = walk_xml_file(options_.product_file, [this, &codes, &nodes](xmlTextReaderPtr reader) {
+        const bool read = walk_xml_file(options_.product_file, [this, &nodes](xmlTextReaderPtr reader) {
             const ReaderNode node = nodes.next(reader);
             switch (node.kind) {
             case ReaderNode::kText:
                 if (node.text != nullptr)
-                    route_text(node.text, node.depth);
+                    text(node.text, node.depth);
                 break;
-            case ReaderNode::kElementStart:
-                element_start(reader, node.name != nullptr ? node.name : BAD_CAST "--", node.depth,
-                              node.empty, codes);
+            case ReaderNode::kElementStart: {
+                ReaderAttributes attributes(reader);
+                element_start(node.name != nullptr ? node.name : BAD_CAST "--", attributes,
+                              node.depth, node.empty, attributes);
                 break;
+            }
             case ReaderNode::kElementEnd:
                 element_end(node.depth);
                 break;
@@ -354,10 +392,25 @@ private:
                 break;
             }
         }, options_.progress);
-        set_open_product(nullptr);
-        if (read && sections_started_ == 0)
-            fail(MessageKind::kNoProductSection,
-                 format_line("TAIHEN: no product section in %s\n", options_.product_file.c_str()));
+        end_product_pass(read);
+    }
+
+    // The product pass driven by the push parser, when it can be: anything
+    // it does not handle the way the reader does leaves it kFallback.
+    PushResult push_product_pass()
+    {
+        start_product_pass();
+        XmlInput input;
+        if (!input.open(options_.product_file))
+            return PushResult::kFallback;
+        ProgressWatcher* progress = options_.progress;
+        input.watch(progress != nullptr ? progress->start(input.file_size()) : nullptr);
+        const PushResult result = push_parse(input, options_.product_file, *this);
+        if (progress != nullptr)
+            progress->finish(input.file_bytes_read());
+        if (result == PushResult::kConverted)
+            end_product_pass(true);
+        return result;
     }
 
     // -----------------------------------------------------------------------
@@ -404,6 +457,7 @@ private:
     int32_t product = kNoProduct;  // bit of the product whose section is open, or 0
     const ProductDescription* open_product_ = nullptr;  // its description
     ProductRecordsPtr records_;    // the records and the header's epoch reference
+    TagCodeCache codes_;           // element codes by name, for this pass
     std::vector<Value> values_;    // a finished record's values
     int sections_started_ = 0;     // product sections started in the input
     int documents_started_;        // documents met so far: numbers split outputs
@@ -427,6 +481,97 @@ std::string OutputNames::file_for_record(const ProductDescription& p, int number
 
 namespace {
 
+// Holds an attempt's lines back until it is known whether they stand.
+class HeldLines : public Reporter {
+public:
+    void report(MessageKind kind, const std::string& line) override
+    {
+        // A message of libxml2's own (its encoders speak outside the
+        // parser's error handlers) means the attempt cannot stand either.
+        if (is_failure(kind) || kind == MessageKind::kParserMessage)
+            ++failures_;
+        held_bytes_ += line.size();
+        if (held_bytes_ > kMostHeld) {
+            overflowed_ = true;
+            lines_.clear();
+            return;
+        }
+        if (!overflowed_)
+            lines_.push_back({kind, line});
+    }
+    // Failures and libxml2's messages.
+    int failures() const { return failures_; }
+    // More was said than is held back: the attempt cannot stand.
+    bool overflowed() const { return overflowed_; }
+    void replay(Reporter& to) const
+    {
+        for (const CollectingReporter::Line& line : lines_)
+            to.report(line.kind, line.text);
+    }
+
+private:
+    static constexpr std::size_t kMostHeld = std::size_t{1} << 20;  // bytes
+    std::vector<CollectingReporter::Line> lines_;
+    std::size_t held_bytes_ = 0;
+    int failures_ = 0;
+    bool overflowed_ = false;
+};
+
+// Whether the push parser tries the input first.
+bool tries_push_parser(const ConversionOptions& options, const Sink& sink)
+{
+    if (!sink.supports_attempts())
+        return false;
+    EventSource source = options.source;
+    if (source == EventSource::kAuto) {
+        // For comparing the two sources on the same input.
+        const char* forced = std::getenv("L2XML2ASCII_PATH");
+        if (forced != nullptr && std::strcmp(forced, "reader") == 0)
+            source = EventSource::kReader;
+        else if (forced != nullptr && std::strcmp(forced, "fast") == 0)
+            source = EventSource::kPushParser;
+    }
+    switch (source) {
+    case EventSource::kReader:
+        return false;
+    case EventSource::kPushParser:
+        return true;
+    case EventSource::kAuto:
+        break;
+    }
+    struct stat st;
+    return stat(options.product_file.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+// The push parser's conversion of the input, if it stands: true with its
+// outcome; false when the reader must convert the input, with the sink as
+// it was before.
+bool push_conversion(const ConversionOptions& options, Sink& sink, Reporter& reporter,
+                     ConversionOutcome& outcome)
+{
+    HeldLines held;
+    sink.begin_attempt(held);
+    PushResult result = PushResult::kFallback;
+    {
+        Conversion attempt(options, sink, held);
+        outcome = attempt.run(Conversion::Source::kPushParser, &result);
+    }
+    const bool clean = result == PushResult::kConverted && held.failures() == 0 && !held.overflowed();
+    if (clean && outcome.stopped) {
+        // Stopped from outside: nothing of the input stays, what was said does.
+        sink.drop_attempt();
+        held.replay(reporter);
+        return true;
+    }
+    if (clean && sink.keep_attempt() && held.failures() == 0) {
+        held.replay(reporter);
+        outcome.pushed = true;
+        return true;
+    }
+    sink.drop_attempt();
+    return false;
+}
+
 // libxml2 is set up once per process, by whichever conversion comes first.
 std::once_flag libxml2_ready;
 
@@ -435,8 +580,10 @@ std::once_flag libxml2_ready;
 ConversionOutcome convert_input(const ConversionOptions& options, Sink& sink, Reporter& reporter)
 {
     std::call_once(libxml2_ready, [] { xmlInitParser(); });
-    Libxml2MessagesToReporter messages(reporter);
     try {
+        ConversionOutcome outcome;
+        if (tries_push_parser(options, sink) && push_conversion(options, sink, reporter, outcome))
+            return outcome;
         Conversion conversion(options, sink, reporter);
         return conversion.run();
     } catch (const std::bad_alloc&) {

@@ -7,16 +7,17 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <sys/stat.h>
 
 OutputFile::~OutputFile()
 {
     close();
 }
 
-bool OutputFile::open(const std::string& path, const char* mode)
+bool OutputFile::open(const std::string& path, const char* mode, const std::string& name)
 {
     close();
-    path_ = path;
+    path_ = name.empty() ? path : name;
     error_reported_ = false;
     fp_ = std::fopen(path.c_str(), mode);
     if (fp_ == nullptr)
@@ -65,6 +66,25 @@ void OutputFile::close()
         report_write_error(flush_error != 0 ? flush_error : EIO);
     else if (!closed)
         report_write_error(close_error != 0 ? close_error : EIO);
+}
+
+void OutputFile::discard()
+{
+    if (fp_ == nullptr)
+        return;
+    used_ = 0;
+    std::fclose(fp_);
+    fp_ = nullptr;
+}
+
+bool OutputFile::device_and_inode(uint64_t& device, uint64_t& inode) const
+{
+    struct stat st;
+    if (fp_ == nullptr || fstat(fileno(fp_), &st) != 0)
+        return false;
+    device = static_cast<uint64_t>(st.st_dev);
+    inode = static_cast<uint64_t>(st.st_ino);
+    return true;
 }
 
 void OutputFile::report_write_error(int error)

@@ -42,10 +42,12 @@ public:
 
     void set_listener(WriteErrorListener* listener) { listener_ = listener; }
 
-    // Opens `path` with fopen `mode` ("w" or "a"), closing what was open.
-    // Returns false, with errno set by fopen, when the file cannot be had.
-    bool open(const std::string& path, const char* mode);
+    // Opens `path` with fopen `mode` ("w" or "a"), closing what was open;
+    // the file is known as `name` (as `path` when empty).  Returns false,
+    // with errno set by fopen, when the file cannot be had.
+    bool open(const std::string& path, const char* mode, const std::string& name = "");
     bool is_open() const { return fp_ != nullptr; }
+    // The name it was opened under.
     const std::string& path() const { return path_; }
 
     void write(const void* data, std::size_t size)
@@ -62,6 +64,10 @@ public:
     void write(const std::string& text) { write(text.data(), text.size()); }
     // Checked close; does nothing when not open.
     void close();
+    // Closes without writing what is still buffered or telling anyone.
+    void discard();
+    // Device and inode of the open file; false when closed.
+    bool device_and_inode(uint64_t& device, uint64_t& inode) const;
 
 private:
     static constexpr std::size_t kBufferSize = std::size_t{1} << 16;

@@ -248,6 +248,20 @@ ssize_t XmlInput::read_file(archive* a, void* context, const void** buffer)
     return got;
 }
 
+int XmlInput::next_piece(const char*& data)
+{
+    while (left_ == 0) {
+        if (at_end_)
+            return failed_ ? -1 : 0;
+        next_block();
+    }
+    const std::size_t take = std::min<std::size_t>(left_, std::size_t{1} << 30);
+    data = next_;
+    next_ += take;
+    left_ -= take;
+    return static_cast<int>(take);
+}
+
 int XmlInput::read_some(char* buffer, int length)
 {
     while (left_ == 0) {

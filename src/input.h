@@ -55,6 +55,10 @@ public:
         return static_cast<XmlInput*>(context)->read_some(buffer, length);
     }
 
+    // The next piece of the file's content, in place: `data` stays valid
+    // until the next call.  Its size, 0 at the end, -1 once reading failed.
+    int next_piece(const char*& data);
+
     // Reading or decompressing failed; error() tells why.
     bool failed() const { return failed_; }
     const char* error() const { return error_.c_str(); }

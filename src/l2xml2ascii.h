@@ -246,6 +246,20 @@ public:
     virtual void document_bytes(const ProductDescription& p, const char* data, std::size_t size) = 0;
     virtual void end_document(const ProductDescription& p) = 0;
     virtual void end_section(const ProductDescription& p) = 0;
+
+    // A conversion may be tried a faster way first and, where that way
+    // cannot do it as the reader would, made again from the start.  A sink
+    // that can take back what such an attempt gave says so; the others only
+    // ever hear the reader's conversion.
+    virtual bool supports_attempts() const { return false; }
+    // An attempt starts: until it ends, the sink's own lines go to
+    // `reporter` (which holds them back), and everything can be taken back.
+    virtual void begin_attempt(Reporter& reporter) { (void)reporter; }
+    // The attempt gave the conversion: make it final (outputs in place,
+    // nothing left open).  False when that failed (and was reported).
+    virtual bool keep_attempt() { return true; }
+    // The attempt is thrown away: back to the state before it began.
+    virtual void drop_attempt() {}
 };
 
 // How output names are made: the part before the product name, and the
@@ -270,6 +284,16 @@ public:
     virtual void finish(uint64_t bytes_read) = 0;
 };
 
+// Which source of events drives a product pass.
+enum class EventSource {
+    kAuto,        // the push parser for regular files, where the sink allows
+                  // it, the reader otherwise and whenever the push parser
+                  // cannot do as the reader would (L2XML2ASCII_PATH=reader
+                  // or =fast in the environment chooses instead)
+    kReader,      // libxml2's streaming reader alone
+    kPushParser,  // the push parser first for any input, then the reader
+};
+
 // One input's conversion.
 struct ConversionOptions {
     std::string product_file;   // as opened: plain, gzip, xz, bzip2 or zstd
@@ -280,12 +304,14 @@ struct ConversionOptions {
     ProgressWatcher* progress = nullptr;  // null: no progress is told
     // Set (from any thread): the conversion stops at the next element.
     const std::atomic<bool>* stop = nullptr;
+    EventSource source = EventSource::kAuto;
 };
 
 struct ConversionOutcome {
     int failures = 0;     // failures reported by the conversion
     int documents = 0;    // documents met (numbers the split outputs)
     bool stopped = false; // ended early through `stop`
+    bool pushed = false;  // the push parser's pass gave the result
 };
 
 // Converts one input (its header pass, then its product pass) into `sink`,
@@ -322,8 +348,18 @@ public:
     void end_document(const ProductDescription&) override {}
     void end_section(const ProductDescription&) override {}
 
+    // What an attempt added is dropped again.
+    bool supports_attempts() const override { return true; }
+    void begin_attempt(Reporter&) override;
+    void drop_attempt() override;
+
 private:
     Table& table_of(const ProductDescription& p);
+
+    // What was kept when the attempt began: products met, and each
+    // table's rows and documents.
+    std::size_t products_before_ = 0;
+    std::vector<std::pair<std::size_t, std::size_t>> sizes_before_;
 
     std::vector<Table> tables_ = std::vector<Table>(kProductDescriptions.size());
     std::vector<const ProductDescription*> order_;

@@ -11,7 +11,9 @@
 #include <libxml/parser.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <iterator>
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
@@ -41,7 +43,7 @@ void StatusLine::show(const std::string& text, bool on_terminal)
     // A line that wrapped could not be drawn over: cut to the terminal's width.
     std::string line = text;
     struct winsize terminal;
-    if (ioctl(STDERR_FILENO, TIOCGWINSZ, &terminal) == 0 && terminal.ws_col > 1 &&
+    if (ioctl(STDERR_FILENO, TIOCGWINSZ, &terminal) == 0 && terminal.ws_col > 0 &&
         line.size() >= terminal.ws_col)
         line.resize(terminal.ws_col - 1u);
     // Over the line shown before, blanking what the new one leaves over.
@@ -181,9 +183,11 @@ FileIdentity identity_of(const std::string& path)
     return FileIdentity{true, static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
 }
 
-bool same_file(const FileIdentity& a, const FileIdentity& b)
+FileIdentity identity_of(const OutputFile& file)
 {
-    return a.known && b.known && a.device == b.device && a.inode == b.inode;
+    FileIdentity id;
+    id.known = file.device_and_inode(id.device, id.inode);
+    return id;
 }
 
 }  // namespace
@@ -223,10 +227,23 @@ TextSink::~TextSink()
     close_all();
 }
 
-void TextSink::start_input(const std::string& product_file, const std::string& header_file)
+void TextSink::protect_run_inputs(const std::vector<std::string>& files)
 {
+    for (const std::string& file : files) {
+        const FileIdentity id = identity_of(file);
+        if (id.known)
+            run_inputs_.insert(id);
+    }
+}
+
+void TextSink::start_input(const std::string& given, const std::string& product_file,
+                           const std::string& header_file, std::atomic<bool>* abandon)
+{
+    inputs_given_.push_back(given);
     product_identity_ = identity_of(product_file);
     header_identity_ = header_file.empty() ? FileIdentity{} : identity_of(header_file);
+    abandon_ = abandon;
+    created_.clear();
 }
 
 void TextSink::close_all()
@@ -235,52 +252,142 @@ void TextSink::close_all()
         streams_[i].close();
 }
 
+void TextSink::remove_partial_outputs()
+{
+    for (std::size_t i = 0; i < kProductDescriptions.size(); ++i)
+        streams_[i].discard();
+    for (const std::string& file : created_)
+        std::remove(file.c_str());
+    created_.clear();
+}
+
 void TextSink::write_failed(const OutputFile& file, int error)
 {
-    reporter_.report(MessageKind::kWriteError, format_line("TAIHEN: write error on %s: %s\n",
+    attempt_failed_ = attempt_reporter_ != nullptr;
+    out().report(MessageKind::kWriteError, format_line("TAIHEN: write error on %s: %s\n",
                                                            file.path().c_str(), std::strerror(error)));
 }
 
 // Announces the output `file` of `p` and has its stream write there.
 void TextSink::output_to(const ProductDescription& p, const std::string& file)
 {
-    reporter_.report(MessageKind::kInformation, format_line("     output to: %s\n", file.c_str()));
+    out().report(MessageKind::kInformation, format_line("     output to: %s\n", file.c_str()));
     // A section that starts again while its file is open goes on writing it.
     OutputFile& stream = streams_[p.index];
     if (!stream.is_open() || stream.path() != file)
         open_output(p, stream, file);
 }
 
+bool TextSink::refuse(OutputFile& stream, const std::string& file, const std::string& why)
+{
+    stream.close();
+    attempt_failed_ = attempt_reporter_ != nullptr;
+    out().report(MessageKind::kCannotCreate,
+                     format_line("TAIHEN: cannot create %s: %s\n", file.c_str(), why.c_str()));
+    return false;
+}
+
 // Opens an output file of product `p`; false when it cannot be had.  A file
-// this run has opened before is added to, any other is created anew (a table
-// then begins with its column names when they were asked for); a file that
-// is the product or the header file being read is never touched.
+// the current input has opened before is added to, any other is created
+// anew (a table then begins with its column names when they were asked
+// for).  Files are told apart by what they are, not by how their paths are
+// spelled: no file the run reads is ever opened, and an output of an
+// earlier input is left as it is and the current input abandoned.
 bool TextSink::open_output(const ProductDescription& p, OutputFile& stream, const std::string& file)
 {
     const FileIdentity existing = identity_of(file);
-    const char* input_kind = same_file(existing, product_identity_)  ? "product"
-                             : same_file(existing, header_identity_) ? "header"
-                                                                     : nullptr;
-    if (input_kind != nullptr) {
-        stream.close();
-        reporter_.report(MessageKind::kCannotCreate,
-                         format_line("TAIHEN: cannot create %s: it is the %s file\n", file.c_str(),
-                                     input_kind));
-        return false;
+    if (existing == product_identity_)
+        return refuse(stream, file, "it is the product file");
+    if (existing == header_identity_)
+        return refuse(stream, file, "it is the header file");
+    if (existing.known && run_inputs_.count(existing) > 0)
+        return refuse(stream, file, "it is an input of this run");
+    const std::size_t current = inputs_given_.size() - 1;
+    const auto opened = existing.known ? outputs_opened_.find(existing) : outputs_opened_.end();
+    if (opened != outputs_opened_.end() && opened->second != current) {
+        // An attempt only fails: the conversion made again stops here.
+        if (abandon_ != nullptr && attempt_reporter_ == nullptr)
+            abandon_->store(true);
+        return refuse(stream, file,
+                      "written by " + inputs_given_[opened->second] + " earlier in this run");
     }
-    const bool opened_before =
-        std::find(outputs_opened_.begin(), outputs_opened_.end(), file) != outputs_opened_.end();
-    if (!stream.open(file, opened_before ? "a" : "w")) {
-        reporter_.report(MessageKind::kCannotCreate, format_line("TAIHEN: cannot create %s: %s\n",
-                                                                 file.c_str(), std::strerror(errno)));
-        return false;
-    }
+    if (attempt_reporter_ != nullptr)
+        return open_attempt_output(p, stream, file);
+    const bool opened_before = opened != outputs_opened_.end();
+    if (!stream.open(file, opened_before ? "a" : "w"))
+        return refuse(stream, file, std::strerror(errno));
     if (!opened_before) {
-        outputs_opened_.push_back(file);
+        outputs_opened_[identity_of(stream)] = current;
+        created_.push_back(file);
         if (column_names_ && !p.is_documents())
             stream.write(column_heading(p));
     }
     return true;
+}
+
+// An attempt's output goes under a name of its own (the output's with
+// ".l2part" added) until the attempt is kept.  What would keep the output
+// itself from being written makes the attempt fail.
+bool TextSink::open_attempt_output(const ProductDescription& p, OutputFile& stream,
+                                   const std::string& file)
+{
+    for (const auto& output : attempt_outputs_)
+        if (output.first == file)
+            return stream.open(output.second, "a", file) || refuse(stream, file, std::strerror(errno));
+    // Only a new file, or a plain one of a single name that can be written,
+    // can be replaced by another without anyone seeing the difference.
+    struct stat st;
+    const bool exists = lstat(file.c_str(), &st) == 0;
+    if (exists && (!S_ISREG(st.st_mode) || st.st_nlink != 1 || access(file.c_str(), W_OK) != 0))
+        return refuse(stream, file, "not a plain file");
+    const std::string part = file + ".l2part";
+    if (!stream.open(part, "w", file))
+        return refuse(stream, file, std::strerror(errno));
+    if (exists)
+        chmod(part.c_str(), st.st_mode & 07777);
+    attempt_outputs_.emplace_back(file, part);
+    if (column_names_ && !p.is_documents())
+        stream.write(column_heading(p));
+    return true;
+}
+
+void TextSink::begin_attempt(Reporter& reporter)
+{
+    attempt_reporter_ = &reporter;
+    attempt_outputs_.clear();
+    attempt_failed_ = false;
+}
+
+bool TextSink::keep_attempt()
+{
+    close_all();
+    for (const auto& output : attempt_outputs_) {
+        if (attempt_failed_)
+            return false;
+        if (std::rename(output.second.c_str(), output.first.c_str()) != 0)
+            refuse(streams_[0], output.first, std::strerror(errno));
+    }
+    if (attempt_failed_)
+        return false;
+    // Only now are they this input's outputs.
+    for (const auto& output : attempt_outputs_) {
+        outputs_opened_[identity_of(output.first)] = inputs_given_.size() - 1;
+        created_.push_back(output.first);
+    }
+    attempt_outputs_.clear();
+    attempt_reporter_ = nullptr;
+    return true;
+}
+
+void TextSink::drop_attempt()
+{
+    for (std::size_t i = 0; i < kProductDescriptions.size(); ++i)
+        streams_[i].discard();
+    for (const auto& output : attempt_outputs_)
+        std::remove(output.second.c_str());
+    attempt_outputs_.clear();
+    attempt_reporter_ = nullptr;
+    attempt_failed_ = false;
 }
 
 void TextSink::begin_section(const ProductDescription& p, const std::string& output)
@@ -293,7 +400,7 @@ void TextSink::record(const ProductDescription& p, const Value* values)
 {
     OutputFile& stream = streams_[p.index];
     if (!stream.is_open()) {
-        reporter_.report(MessageKind::kWarning, "TAIHEN: output file is not open!\n");
+        out().report(MessageKind::kWarning, "TAIHEN: output file is not open!\n");
         return;
     }
     OutputToFileASCII(stream, p, values);
@@ -483,13 +590,81 @@ std::string in_directory(const std::string& directory, const std::string& name)
     return !name.empty() && name[0] == '/' ? name : directory + name;
 }
 
+// The current input's stop: set by a signal that ends the run, or when the
+// input must be abandoned.  Both are lock-free, so the handler may set them.
+std::atomic<bool> g_stop{false};
+volatile std::sig_atomic_t g_signal = 0;  // the signal that ends the run, or 0
+
+extern "C" void stop_on_signal(int signal_number)
+{
+    g_signal = signal_number;
+    g_stop.store(true);
+}
+
+// The signals that end a run early with its partial outputs removed.
+constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP};
+
+const char* signal_name(int signal_number)
+{
+    switch (signal_number) {
+    case SIGINT:
+        return "SIGINT";
+    case SIGTERM:
+        return "SIGTERM";
+    default:
+        return "SIGHUP";
+    }
+}
+
+// While it lives, the stop signals end the current input; the actions in
+// place before are put back.
+class StopSignals {
+public:
+    StopSignals()
+    {
+        g_signal = 0;
+        g_stop.store(false);
+        struct sigaction action {};
+        action.sa_handler = stop_on_signal;
+        sigemptyset(&action.sa_mask);
+        for (std::size_t i = 0; i < std::size(kStopSignals); ++i)
+            sigaction(kStopSignals[i], &action, &saved_[i]);
+    }
+    ~StopSignals()
+    {
+        for (std::size_t i = 0; i < std::size(kStopSignals); ++i)
+            sigaction(kStopSignals[i], &saved_[i], nullptr);
+    }
+    StopSignals(const StopSignals&) = delete;
+    StopSignals& operator=(const StopSignals&) = delete;
+
+private:
+    struct sigaction saved_[std::size(kStopSignals)];
+};
+
+// Makes the folder `path` and its missing parents (mode 0777 before the
+// umask); 0, or the errno of what failed.
+int make_folders(const std::string& path)
+{
+    for (std::size_t at = 1; at <= path.size(); ++at) {
+        if (at < path.size() && path[at] != '/')
+            continue;
+        const std::string part = path.substr(0, at);
+        if (mkdir(part.c_str(), 0777) != 0 && errno != EEXIST)
+            return errno;
+    }
+    struct stat st;
+    if (stat(path.c_str(), &st) != 0)
+        return errno;
+    return S_ISDIR(st.st_mode) ? 0 : ENOTDIR;
+}
+
 // The program's own run: its options, the text outputs and the printed lines.
 struct Program {
     const ProgramOptions& options;
     PrintingReporter& reporter;
     TextSink& sink;
     ProgressChooser& progress;
-    int documents = 0;  // documents numbered so far in the run
 
     void say(MessageKind kind, const std::string& line) { reporter.report(kind, line); }
 
@@ -538,13 +713,13 @@ struct Program {
         }
         conversion.names = OutputNames{output_folder + name_prefix, name_tail};
         conversion.product_file = in_directory(options.directory, input);
-        conversion.split_documents = options.split_documents;
-        conversion.documents_before = documents;
+        conversion.split_documents = options.split_documents;  // numbered from 1 in every input
         conversion.progress = &progress;
-        sink.start_input(conversion.product_file, conversion.header_file);
-        const ConversionOutcome outcome = convert_input(conversion, sink, reporter);
-        documents = outcome.documents;
-        sink.close_all();
+        conversion.stop = &g_stop;
+        sink.start_input(input, conversion.product_file, conversion.header_file, &g_stop);
+        convert_input(conversion, sink, reporter);
+        if (g_signal == 0)
+            sink.close_all();
     }
 };
 
@@ -598,19 +773,49 @@ int run_options(int argc, char** argv, PrintingReporter& reporter)
         reporter.report(MessageKind::kNoInput, "TAIHEN: please specify input filename!\n");
         return kExitNoInput;
     }
+    if (!options.output_directory.empty()) {
+        const int error = make_folders(options.output_directory);
+        if (error != 0) {
+            reporter.report(MessageKind::kCannotCreate,
+                            format_line("TAIHEN: cannot create output folder %s: %s\n",
+                                        options.output_directory.c_str(), std::strerror(error)));
+            return kExitFailure;
+        }
+    }
     TextSink sink(reporter, options.column_names);
     sink.set_split_documents(options.split_documents);
+    std::vector<std::string> run_inputs;
+    for (const std::string& input : options.inputs)
+        run_inputs.push_back(in_directory(options.directory, input));
+    if (!options.header.empty())
+        run_inputs.push_back(in_directory(options.directory, options.header));
+    sink.protect_run_inputs(run_inputs);
     ProgressChooser progress(reporter.status_line(), options.progress);
     Program program{options, reporter, sink, progress};
+    const StopSignals signals;
     for (const std::string& input : options.inputs) {
-        try {
-            program.convert(input);
-        } catch (const std::bad_alloc&) {
-            // Whatever was being built is dropped with its file; what was
-            // written before stays.
-            reporter.report(MessageKind::kOutOfMemory,
-                            format_line("TAIHEN: out of memory converting %s\n", input.c_str()));
-            sink.close_all();
+        g_stop.store(g_signal != 0);
+        if (g_signal == 0) {
+            try {
+                program.convert(input);
+            } catch (const std::bad_alloc&) {
+                // Whatever was being built is dropped with its file; what was
+                // written before stays.
+                reporter.report(MessageKind::kOutOfMemory,
+                                format_line("TAIHEN: out of memory converting %s\n", input.c_str()));
+                sink.close_all();
+            }
+        }
+        if (g_signal != 0) {
+            // Stopped at once: what this input began goes, what earlier ones
+            // finished stays.
+            sink.remove_partial_outputs();
+            std::fflush(stdout);
+            const int signal_number = g_signal;
+            reporter.report(MessageKind::kInterrupted,
+                            format_line("TAIHEN: interrupted by %s: partial outputs of %s removed\n",
+                                        signal_name(signal_number), input.c_str()));
+            return 128 + signal_number;
         }
     }
     return reporter.failures() > 0 ? kExitFailure : kExitOk;

@@ -4,9 +4,13 @@
 #ifndef L2_PROGRAM_H
 #define L2_PROGRAM_H
 
+#include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
+#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "helpers.h"
@@ -72,6 +76,18 @@ struct FileIdentity {
     bool known = false;
     uint64_t device = 0;
     uint64_t inode = 0;
+
+    bool operator==(const FileIdentity& o) const
+    {
+        return known && o.known && device == o.device && inode == o.inode;
+    }
+};
+
+struct FileIdentityHash {
+    std::size_t operator()(const FileIdentity& id) const
+    {
+        return std::hash<uint64_t>()(id.inode * 0x9E3779B97F4A7C15u ^ id.device);
+    }
 };
 
 // One table line of `values` in the columns of `p`.
@@ -92,10 +108,19 @@ public:
     TextSink& operator=(const TextSink&) = delete;
 
     void set_split_documents(bool split) { split_documents_ = split; }
-    // The input about to be converted: no output may be it or its header.
-    void start_input(const std::string& product_file, const std::string& header_file);
+    // Every product and header file the run names: no output may be one.
+    void protect_run_inputs(const std::vector<std::string>& files);
+    // The input about to be converted, `given` as the command line names
+    // it; `abandon` is set when it must not go on (an earlier input's output
+    // stands in its way).
+    void start_input(const std::string& given, const std::string& product_file,
+                     const std::string& header_file, std::atomic<bool>* abandon);
     // Closes every output still open, checking that all was written.
     void close_all();
+    // Removes the outputs the current input created, closing them first.
+    // (An input adds only to outputs it created itself: the outputs of
+    // earlier inputs are never touched.)
+    void remove_partial_outputs();
 
     void begin_section(const ProductDescription& p, const std::string& output) override;
     void record(const ProductDescription& p, const Value* values) override;
@@ -105,10 +130,20 @@ public:
     void end_document(const ProductDescription& p) override;
     void end_section(const ProductDescription& p) override;
 
+    // An attempt writes each output under a name of its own beside it, so
+    // that nothing there before is touched until the attempt is kept.
+    bool supports_attempts() const override { return true; }
+    void begin_attempt(Reporter& reporter) override;
+    bool keep_attempt() override;
+    void drop_attempt() override;
+
 private:
+    Reporter& out() { return attempt_reporter_ != nullptr ? *attempt_reporter_ : reporter_; }
+    bool open_attempt_output(const ProductDescription& p, OutputFile& stream, const std::string& file);
     void write_failed(const OutputFile& file, int error) override;
     void output_to(const ProductDescription& p, const std::string& file);
     bool open_output(const ProductDescription& p, OutputFile& stream, const std::string& file);
+    bool refuse(OutputFile& stream, const std::string& file, const std::string& why);
 
     Reporter& reporter_;
     const bool column_names_;
@@ -116,9 +151,20 @@ private:
     std::unique_ptr<OutputFile[]> streams_;  // one per product, by index
     FileIdentity product_identity_;  // the product file being read
     FileIdentity header_identity_;   // its header file
-    // Output files opened so far in this run: a later section of the same
-    // product, or another input's, adds to what was written there.
-    std::vector<std::string> outputs_opened_;
+    std::unordered_set<FileIdentity, FileIdentityHash> run_inputs_;  // every file the run reads
+    std::vector<std::string> inputs_given_;  // the inputs so far, as given; the last is current
+    std::atomic<bool>* abandon_ = nullptr;
+    // Output files opened so far in this run, and the input (in
+    // inputs_given_) that opened each: an output of the current input is
+    // added to, an earlier input's is never touched.
+    std::unordered_map<FileIdentity, std::size_t, FileIdentityHash> outputs_opened_;
+    // The outputs the current input created: removed when it is interrupted.
+    std::vector<std::string> created_;
+    // While an attempt runs: where its lines go, its outputs (the name each
+    // will have, the name it is written under), and whether anything failed.
+    Reporter* attempt_reporter_ = nullptr;
+    std::vector<std::pair<std::string, std::string>> attempt_outputs_;
+    bool attempt_failed_ = false;
 };
 
 // One whole run of the program with these arguments (argv[0] is the

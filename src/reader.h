@@ -18,6 +18,7 @@
 #include <libxml/valid.h>
 #include <libxml/xmlreader.h>
 
+#include "events.h"
 #include "l2xml2ascii.h"
 #include "tags.h"
 
@@ -108,7 +109,7 @@ private:
 // problem()), as is one that runs out of memory while being built.
 class AttributeValue {
 public:
-    static constexpr std::size_t kMaxLength = 65536;
+    static constexpr std::size_t kMaxLength = kMaxAttributeLength;
 
     // A null name gives a null value.
     AttributeValue(xmlTextReaderPtr reader, const char* name) : name_(name)
@@ -140,8 +141,21 @@ public:
     const char* text() const { return reinterpret_cast<const char*>(value_); }
 
     // Why a value was refused, for the caller to report.
-    enum class Problem { kNone, kTooLong, kOutOfMemory };
+    using Problem = AttributeProblem;
     Problem problem() const { return problem_; }
+
+    // Hands the value over: `out` holds it (or points at the reader's copy,
+    // valid while the reader stays on the element).
+    void take(AttributeResult& out)
+    {
+        out.problem = problem_;
+        if (value_ != nullptr && reinterpret_cast<const char*>(value_) == owned_.c_str()) {
+            out.owned = std::move(owned_);
+            out.text = out.owned.c_str();
+        } else {
+            out.text = text();
+        }
+    }
 
 private:
     // Names are short: a loop in place beats a call to strcmp.
@@ -262,12 +276,33 @@ private:
     std::size_t nodes_left_ = 0;  // and nodes that may still be visited
 };
 
+// The attributes and name origin of the reader's current element.
+class ReaderAttributes : public AttributeLookup, public NameOrigin {
+public:
+    explicit ReaderAttributes(xmlTextReaderPtr reader) : reader_(reader) {}
+    void value(const char* name, AttributeResult& out) override
+    {
+        AttributeValue value(reader_, name);
+        value.take(out);
+    }
+    bool in_dictionary(const xmlChar* name) const override
+    {
+        return xmlTextReaderConstString(reader_, name) == name;
+    }
+
+private:
+    xmlTextReaderPtr reader_;
+};
+
 // Element names come from the reader's dictionary, where one name has one
 // copy for the whole pass.  Their codes are remembered per depth by that
 // copy's address, so that most element starts skip the look-up by text.
 class TagCodeCache {
 public:
-    int32_t code(xmlTextReaderPtr reader, const xmlChar* name, int depth)
+    // `in_dictionary(name)`: whether `name` is the parser dictionary's own
+    // copy, asked only when the name is not remembered yet.
+    template <typename InDictionary>
+    int32_t code(const xmlChar* name, int depth, InDictionary in_dictionary)
     {
         Slots& slots = depths_[static_cast<std::size_t>(depth)];
         std::size_t slot = first_slot(name);
@@ -278,8 +313,7 @@ public:
         // Only the dictionary's own copy is remembered (a name held anywhere
         // else could be freed and its address reused), and a depth keeps a
         // quarter of its slots free so that every search ends quickly.
-        if (filled_[static_cast<std::size_t>(depth)] < kSlots * 3 / 4 &&
-            xmlTextReaderConstString(reader, name) == name) {
+        if (filled_[static_cast<std::size_t>(depth)] < kSlots * 3 / 4 && in_dictionary(name)) {
             slots[slot] = Slot{name, code};
             ++filled_[static_cast<std::size_t>(depth)];
         }

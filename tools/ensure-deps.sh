@@ -15,7 +15,9 @@
 #                   the interpreter $PYTHON (default: python3 on the PATH)
 #                   its headers and numpy
 #   python-tests    python + pytest for that interpreter
-#   check           tests, fuzz, memcheck, newest-libxml2 and python-tests
+#   check           tests, fuzz, memcheck and newest-libxml2 together, and
+#                   sshd and GNU parallel (the run over several hosts), and
+#                   python-tests
 #   bench           program + python + Python 3, xmllint, GNU time, lxml
 #   plots           program + Python 3, gnuplot
 #
@@ -26,7 +28,9 @@
 #   apt-get but not root        prints the one command to run, exits 1
 #   no apt-get                  names what is missing, exits 1
 # Nothing is printed when nothing is missing; L2_NO_DEPS=1 skips the check.
-# Everything is looked up on the PATH (the user id with `id -u`).
+# Everything is looked up on the PATH (the user id with `id -u`); sshd also
+# in the folders of L2_SBIN (default /usr/sbin /sbin), which a user's PATH
+# often lacks.
 set -u
 
 me=ensure-deps
@@ -51,7 +55,7 @@ add_set() {
         python) add_set program; want python3 python-headers pybind11 numpy ;;
         python-tests) add_set python; want pytest ;;
         check) add_set tests; add_set fuzz; add_set memcheck; add_set newest-libxml2
-               add_set python-tests ;;
+               want sshd parallel; add_set python-tests ;;
         bench) add_set program; add_set python; want xmllint time lxml ;;
         plots) add_set program; want python3 gnuplot ;;
         *) echo "$me: unknown requirement set '$1'" >&2; exit 2 ;;
@@ -111,6 +115,9 @@ sys.exit(not os.path.exists(os.path.join(sysconfig.get_paths()["include"], "Pyth
         numpy) python_can 'import numpy' ;;
         pytest) python_can 'import pytest' ;;
         lxml) python_can 'import lxml.etree' ;;
+        sshd) have sshd || {
+                  for d in ${L2_SBIN-/usr/sbin /sbin}; do [ -x "$d/sshd" ] && return 0; done
+                  false; } ;;
         *) have "$1" ;;
     esac >/dev/null 2>&1
 }
@@ -134,6 +141,8 @@ describe() {
         pytest) echo "pytest|python3-pytest" ;;
         lxml) echo "lxml|python3-lxml" ;;
         dpkg-deb) echo "dpkg-deb|dpkg" ;;
+        sshd) echo "sshd|openssh-server" ;;
+        parallel) echo "GNU parallel|parallel" ;;
         *) echo "$1|$1" ;;
     esac
 }

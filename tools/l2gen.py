@@ -40,7 +40,7 @@ PREFIX = "L2SAMPLE"
 XML_DECL = '<?xml version="1.0" encoding="UTF-8"?>\n'
 DEFAULT_EPOCH = "2009-11-01 00:00:00.000000"
 GPS_EPOCH = datetime.datetime(1980, 1, 6)
-GPS_UTC_2009 = 15            # GPS - UTC in 2009, seconds (leap seconds)
+EGG_START_OFFSET = 15        # s from --epoch to the first EGG_NOM_2 GPS_Time
 MB = 1000 * 1000             # --size-mb counts decimal megabytes
 CHUNK = 1 << 20              # write buffer size
 
@@ -266,7 +266,7 @@ def attitude_quaternion(t, phase, wob):
 
 
 def egg_records(rnd, epoch):
-    gps0 = epoch.gps_seconds + GPS_UTC_2009
+    gps0 = epoch.gps_seconds + EGG_START_OFFSET
     phase = rnd.uniform(0.0, 2.0 * math.pi)
     wob = rnd.uniform(1.5e-3, 4e-3)
     # per-file biases of the gradiometer, E
@@ -706,8 +706,13 @@ types:
 
 A record is one GG_time_Record, Covariance_Record, SP3c_Record or
 Rotation_Record; for prp it is one PDF_File (--docs, or --records).
-Time series are sampled at 1 s from --epoch (EGG GPS_Time starts 15 s later,
-the GPS time of the same UTC instant in 2009: 941068815.000000 by default).
+Every time written is GPS time, as in the products (no leap seconds, nothing
+is UTC), and so is --epoch. Time series are sampled at 1 s: SST_PKI_2 and
+SST_PRD_2 epochs from --epoch, SST_PRM_2 times from 0 s after the header's
+epoch reference, which is --epoch; EGG GPS_Time, in seconds since 1980-01-06,
+starts 15 s after --epoch (941068815.000000 by default: 2009-11-01 00:00:15).
+l2xml2ascii writes each output beside its input (or into --out-dir), so the
+tables of a generated file land beside it.
 Without --out the file gets its default name in the current directory, e.g.
   L2SAMPLEEGG_NOM_2_20091101T000000_20091101T235959_0001.xml
 The path written is printed on standard output (not with --out -).

@@ -159,7 +159,9 @@ TEST_F(CommandLineTest, AnOutputIsNeverTheHeaderFile)
 // An output that could not be created is created anew at its next section,
 // never added to: here the first input is refused its output (it is that
 // file), and the second input's section empties it before writing.
-TEST_F(CommandLineTest, AFailedCreateIsNotFollowedByAnAppend)
+// An input named like another input's output is never written over, whether
+// it is being read or not.
+TEST_F(CommandLineTest, NoOutputIsOpenedOverAnyInputOfTheRun)
 {
     e2e::write_file(dir_ + "/o/XXXXXXXXSST_PKI_2_t.ascii", kOrbit);
     e2e::write_file(dir_ + "/y/XXXXXXXXSST_PSO_2_t.xml", kOrbit);
@@ -168,7 +170,9 @@ TEST_F(CommandLineTest, AFailedCreateIsNotFollowedByAnAppend)
     EXPECT_EQ(1, r.status);
     EXPECT_TRUE(contains(r.err, "TAIHEN: cannot create o/XXXXXXXXSST_PKI_2_t.ascii: it is the product file\n"))
         << r.err;
-    EXPECT_EQ(kOrbitTable, e2e::read_file(dir_ + "/o/XXXXXXXXSST_PKI_2_t.ascii"));
+    EXPECT_TRUE(contains(r.err, "TAIHEN: cannot create o/XXXXXXXXSST_PKI_2_t.ascii: it is an input of this run\n"))
+        << r.err;
+    EXPECT_EQ(kOrbit, e2e::read_file(dir_ + "/o/XXXXXXXXSST_PKI_2_t.ascii"));
 }
 
 // The simplest batch: a header and a folder's products in one command; a

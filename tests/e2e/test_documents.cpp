@@ -354,10 +354,11 @@ TEST_F(DocumentTest, SplitDocumentsAreEachExactlyTheirOwnPdf)
     EXPECT_TRUE(output() == first + second) << output().size() << " bytes";
 }
 
-TEST_F(DocumentTest, SplitDocumentsAreNumberedOverTheWholeRun)
+TEST_F(DocumentTest, SplitDocumentsAreNumberedFromOneInEveryInput)
 {
-    // Two sections of one file, then a second file: the numbers go on, so no
-    // document is ever added to another's file.
+    // Two sections of one file, then a second file: the numbers go on over
+    // the sections of one input and start again with the next input, so a
+    // file gives the same names alone as in a batch.
     const std::string pdf = sample_pdf();
     const std::string a = pdf.substr(0, 10), b = pdf.substr(10, 20), c = pdf.substr(30, 3),
                       d = pdf.substr(33, 40);
@@ -369,11 +370,11 @@ TEST_F(DocumentTest, SplitDocumentsAreNumberedOverTheWholeRun)
         e2e::run_program({"--split-documents", kInput, other_input}, dir_);
     EXPECT_EQ(0, r.status) << r.err;
     EXPECT_EQ(3u, count(r.out, "          ... finished writing SST_PRP_2.\n"));
-    EXPECT_EQ(1u, count(r.out, "     output to: ABCDEFGHSST_PRP_2_MORE_4.pdf\n"));
+    EXPECT_EQ(1u, count(r.out, "     output to: ABCDEFGHSST_PRP_2_MORE_1.pdf\n"));
     EXPECT_EQ(a, e2e::read_file(dir_ + "/" + document_file(1)));
     EXPECT_EQ(b, e2e::read_file(dir_ + "/" + document_file(2)));
     EXPECT_EQ(c, e2e::read_file(dir_ + "/" + document_file(3)));
-    EXPECT_EQ(d, e2e::read_file(dir_ + "/ABCDEFGHSST_PRP_2_MORE_4.pdf"));
+    EXPECT_EQ(d, e2e::read_file(dir_ + "/ABCDEFGHSST_PRP_2_MORE_1.pdf"));
     EXPECT_EQ(6u, e2e::list_files(dir_).size());
 }
 

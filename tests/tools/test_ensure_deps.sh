@@ -15,7 +15,7 @@ count=0
 PROGRAM_PKGS="g++ cmake make pkg-config libxml2-dev libarchive-dev"
 TESTS_PKGS="$PROGRAM_PKGS libgtest-dev python3 gzip xz-utils bzip2 zstd"
 PYTHON_PKGS="python3-dev pybind11-dev python3-numpy"
-CHECK_PKGS="$TESTS_PKGS clang libclang-rt-dev valgrind gcc zlib1g-dev $PYTHON_PKGS python3-pytest"
+CHECK_PKGS="$TESTS_PKGS clang libclang-rt-dev valgrind gcc zlib1g-dev openssh-server parallel $PYTHON_PKGS python3-pytest"
 
 # A new made-up system in $fake: apt-get and root unless said otherwise.
 new_system() {
@@ -74,6 +74,7 @@ for p; do
         gtest-pc) : >"$FAKE/has/gtest.pc" ;;
         clang) bin clang++; bin clang ;;
         libclang-rt-dev) : >"$FAKE/has/libfuzzer" ;;
+        openssh-server) bin sshd ;;
         dpkg) bin dpkg-deb ;;
         apt) bin apt-get ;;
         *) bin "$p" ;;
@@ -98,8 +99,8 @@ drop() { for t; do rm -f "$fake/bin/$t"; done; }
 
 # run SET...: the installer in the made-up system; sets $rc, $out, $err.
 run() {
-    env -i PATH="$fake/bin" FAKE="$fake" FAKE_UID="$uid" TMPDIR="$work" ${no_deps:+L2_NO_DEPS=1} \
-        ${python_env:+"$python_env"} \
+    env -i PATH="$fake/bin" L2_SBIN="$fake/sbin" FAKE="$fake" FAKE_UID="$uid" TMPDIR="$work" \
+        ${no_deps:+L2_NO_DEPS=1} ${python_env:+"$python_env"} \
         /bin/sh "$installer" "$@" >"$fake/out" 2>"$fake/err"
     rc=$?
     out=$(cat "$fake/out")
@@ -168,6 +169,22 @@ rm -f "$fake/has/gtest.h"
 run tests
 check "neither: GoogleTest installed" [ "$(installed_packages)" = "libgtest-dev " ]
 
+begin "sshd counts where a user's PATH does not reach (/usr/sbin), and only for check"
+has $CHECK_PKGS
+mkdir -p "$fake/sbin"
+mv "$fake/bin/sshd" "$fake/sbin/sshd"
+uid=1000
+run check
+check "in an sbin folder: status 0" [ "$rc" = 0 ]
+check "in an sbin folder: nothing said" [ -z "$out$err" ]
+rm -f "$fake/sbin/sshd" "$fake/bin/parallel"
+run tests
+check "tests without them: status 0" [ "$rc" = 0 ]
+run check
+check "check without them: status 1" [ "$rc" = 1 ]
+check "check without them: the two packages" \
+    [ "$(printf '%s\n' "$err" | grep -c '^    apt-get update && apt-get install -y --no-install-recommends openssh-server parallel$')" = 1 ]
+
 # --- Root with apt: one update, one install -------------------------------------
 
 begin "root on a bare system: make demo's set asks only for the program's needs"
@@ -185,7 +202,7 @@ run check
 check "status 0" [ "$rc" = 0 ]
 check "update, then one install" [ "$(apt_calls | cut -d' ' -f2 | tr '\n' ' ')" = "update install " ]
 check "everything missing and nothing present" \
-    [ "$(installed_packages)" = "$(sorted libgtest-dev python3 gzip xz-utils bzip2 zstd clang libclang-rt-dev gcc zlib1g-dev $PYTHON_PKGS python3-pytest)" ]
+    [ "$(installed_packages)" = "$(sorted libgtest-dev python3 gzip xz-utils bzip2 zstd clang libclang-rt-dev gcc zlib1g-dev openssh-server parallel $PYTHON_PKGS python3-pytest)" ]
 
 begin "root: the Python module's needs are asked of the interpreter"
 has $PROGRAM_PKGS python3 pybind11-dev
@@ -241,7 +258,7 @@ check "apt-get is never called" [ -z "$(apt_calls)" ]
 check "one command with every package" \
     [ "$(printf '%s\n' "$err" | grep -c "^    sudo apt-get update && sudo apt-get install -y --no-install-recommends $CHECK_PKGS\$")" = 1 ]
 check "the names of what is missing" \
-    [ "$(printf '%s\n' "$err" | head -n 1)" = "ensure-deps: missing: C++ compiler (g++ or clang++), cmake, make, pkg-config, libxml2 headers, libarchive headers, GoogleTest, python3, gzip, xz, bzip2, zstd, clang++ with libFuzzer, valgrind, C compiler, zlib headers, Python headers, pybind11, numpy, pytest" ]
+    [ "$(printf '%s\n' "$err" | head -n 1)" = "ensure-deps: missing: C++ compiler (g++ or clang++), cmake, make, pkg-config, libxml2 headers, libarchive headers, GoogleTest, python3, gzip, xz, bzip2, zstd, clang++ with libFuzzer, valgrind, C compiler, zlib headers, sshd, GNU parallel, Python headers, pybind11, numpy, pytest" ]
 
 begin "not root, no sudo: the command to run as root"
 uid=1000
@@ -250,7 +267,7 @@ run check
 check "status 1" [ "$rc" = 1 ]
 check "no sudo in the advice" sh -c '! printf "%s" "$1" | grep -q sudo' sh "$err"
 check "run as root" \
-    [ "$(printf '%s\n' "$err" | grep -c "^    apt-get update && apt-get install -y --no-install-recommends clang libclang-rt-dev valgrind gcc zlib1g-dev $PYTHON_PKGS python3-pytest\$")" = 1 ]
+    [ "$(printf '%s\n' "$err" | grep -c "^    apt-get update && apt-get install -y --no-install-recommends clang libclang-rt-dev valgrind gcc zlib1g-dev openssh-server parallel $PYTHON_PKGS python3-pytest\$")" = 1 ]
 
 begin "no apt-get: the missing requirements by name"
 drop apt-get
@@ -259,7 +276,7 @@ for uid in 0 1000; do
     run check
     check "uid $uid: status 1" [ "$rc" = 1 ]
     check "uid $uid: names" [ "$(printf '%s\n' "$err" | head -n 1)" = \
-        "ensure-deps: missing: GoogleTest, python3, gzip, xz, bzip2, zstd, clang++ with libFuzzer, valgrind, C compiler, zlib headers, apt-get, Python headers, pybind11, numpy, pytest" ]
+        "ensure-deps: missing: GoogleTest, python3, gzip, xz, bzip2, zstd, clang++ with libFuzzer, valgrind, C compiler, zlib headers, apt-get, sshd, GNU parallel, Python headers, pybind11, numpy, pytest" ]
     check "uid $uid: no apt-get advice" sh -c '! printf "%s" "$1" | grep -q "apt-get install"' sh "$err"
 done
 
