@@ -668,6 +668,7 @@ py::list product_names()
 PYBIND11_MODULE(_core, m)
 {
     m.doc() = "The conversion's values as numpy arrays (see the l2xml2ascii package).";
+    m.attr("__version__") = L2_VERSION;
     m.def("convert", &convert, py::arg("path"), py::arg("header"), py::arg("products"),
           "Converts one file without the GIL: (tables, messages, failures).");
     m.def("schema", &product_schema, py::arg("product"),

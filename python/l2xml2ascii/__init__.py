@@ -36,11 +36,14 @@ from . import _core
 from ._time import LEAP_SECONDS, to_datetime64
 
 __all__ = [
-    "read", "iter_blocks", "read_many", "schema", "products", "to_datetime64", "LEAP_SECONDS",
-    "Table", "Documents", "Column", "ConversionWarning", "ConversionError", "CannotOpenError",
-    "ReadError", "ParseError", "NoProductError", "BadEpochError", "CannotCreateError",
-    "WriteError", "UnderivableNameError", "AttributeTooLongError", "OutOfMemoryError",
+    "__version__", "read", "iter_blocks", "read_many", "schema", "products", "to_datetime64",
+    "LEAP_SECONDS", "Table", "Documents", "Column", "BlockReader", "ConversionWarning",
+    "ConversionError", "CannotOpenError", "ReadError", "ParseError", "NoProductError",
+    "BadEpochError", "CannotCreateError", "WriteError", "UnderivableNameError",
+    "AttributeTooLongError", "OutOfMemoryError",
 ]
+
+__version__ = _core.__version__  # the converter's
 
 DOCUMENTS_PRODUCT = "SST_PRP_2"
 
@@ -159,7 +162,9 @@ class Column(NamedTuple):
     @property
     def heading(self):
         """The column's name as ``--column-names`` shows it: ``X[m]``, ``clock``."""
-        return "%s[%s]" % (self.name, self.unit) if self.unit_in_heading and self.unit else self.name
+        if self.unit_in_heading and self.unit:
+            return "%s[%s]" % (self.name, self.unit)
+        return self.name
 
 
 def _schema(product):
@@ -351,7 +356,8 @@ def read(path, *, header=None, products=None):
     ``float64`` except the gravity-gradient time (``numpy.longdouble``);
     flags are ``int16``, covariance indices ``int32``.
 
-    The conversion runs without the GIL.  Failures raise (see
+    The conversion runs without the GIL, on a thread of its own; Ctrl-C
+    (``KeyboardInterrupt``) stops it.  Failures raise (see
     ``ConversionError``); ``MESSAGE:`` lines are warned as
     ``ConversionWarning``.
     """
@@ -465,7 +471,8 @@ def iter_blocks(path, *, block_records=65536, header=None, products=None):
     The conversion runs on a thread of its own, at most two blocks ahead of
     the loop, so memory stays flat whatever the file's size.  Leaving the
     ``with`` block (or breaking out of a loop over an unnamed reader) stops
-    the conversion.  Arguments as for ``read``.
+    the conversion, and so does Ctrl-C while the loop waits for a block.
+    Arguments as for ``read``.
     """
     if int(block_records) < 1:
         raise ValueError("block_records must be positive")

@@ -11,8 +11,8 @@ import sys
 
 import pytest
 
-SOURCE = os.environ.get("L2_SOURCE_DIR",
-                        os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__)))))
+HERE = os.path.dirname(os.path.abspath(__file__))
+SOURCE = os.environ.get("L2_SOURCE_DIR", os.path.dirname(os.path.dirname(HERE)))
 PROGRAM = os.environ.get("L2_PROGRAM", os.path.join(SOURCE, "build", "l2xml2ascii"))
 GENERATOR = os.path.join(SOURCE, "tools", "l2gen.py")
 
