@@ -101,5 +101,3 @@ def test_products_keeps_only_the_named_ones(samples):
     assert list(l2xml2ascii.read(samples["pki"][".gz"], products="SST_PKI_2")) == ["SST_PKI_2"]
     with pytest.raises(ValueError):
         l2xml2ascii.read(samples["pki"][""], products=["SST_XXX_2"])
-    with pytest.raises(ValueError):
-        l2xml2ascii.schema("SST_XXX_2")
