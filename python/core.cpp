@@ -93,6 +93,7 @@ public:
             grow(n);
     }
     std::size_t size() const { return size_; }
+    char* data() const { return data_; }
     char* release()
     {
         size_ = capacity_ = 0;
@@ -186,11 +187,14 @@ struct Message {
 // ---------------------------------------------------------------------------
 // Python values
 
+// The column's values as an array that takes over the buffer's bytes.
 py::array column_array(const Column& column, Buffer& buffer, std::size_t rows)
 {
     py::dtype dtype(dtype_name(column.type));
-    char* data = buffer.release();
-    py::capsule owner(data, [](void* p) { std::free(p); });
+    if (rows == 0)  // a section without records: nothing to take over
+        return py::array(dtype, std::vector<py::ssize_t>{0});
+    py::capsule owner(buffer.data(), [](void* p) { std::free(p); });
+    char* data = buffer.release();  // the capsule owns the bytes from here on
     return py::array(dtype, {static_cast<py::ssize_t>(rows)}, {}, data, owner);
 }
 

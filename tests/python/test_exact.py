@@ -1,4 +1,5 @@
 """Every array, printed with its column's format, is the program's table."""
+import gzip
 import warnings
 
 import numpy as np
@@ -94,6 +95,17 @@ def test_values_are_the_computed_ones_not_the_printed_ones(samples):
     frame = orbit.to_pandas()
     assert list(frame.columns) == [c.name for c in orbit.schema]
     assert np.array_equal(frame["X"].to_numpy(), orbit["X"])
+
+
+def test_a_section_without_records_is_an_empty_table(tmp_path):
+    path = tmp_path / "L2SAMPLESST_PSO_2_20091101T000000_20091101T235959_NONE.xml.gz"
+    with gzip.open(path, "wb") as f:
+        f.write(b"<Data_Block><SST_PSO_2><SST_PKI_2><List_of_SP3c_Records>"
+                b"</List_of_SP3c_Records></SST_PKI_2></SST_PSO_2></Data_Block>")
+    tables = l2xml2ascii.read(path)
+    assert list(tables) == ["SST_PKI_2"] and tables["SST_PKI_2"].rows == 0
+    assert tables["SST_PKI_2"]["X"].dtype == np.float64
+    assert list(l2xml2ascii.iter_blocks(path)) == []
 
 
 def test_products_keeps_only_the_named_ones(samples):
