@@ -471,7 +471,7 @@ def iter_blocks(path, *, block_records=65536, header=None, products=None):
     The conversion runs on a thread of its own, at most two blocks ahead of
     the loop, so memory stays flat whatever the file's size: about four
     blocks (a block of 65,536 orbit records is 2.6 MB, of gravity-gradient
-    records 31 MB; a smaller ``block_records`` needs less).  Leaving the
+    records 29 MB; a smaller ``block_records`` needs less).  Leaving the
     ``with`` block (or breaking out of a loop over an unnamed reader) stops
     the conversion, and so does Ctrl-C while the loop waits for a block.
     Arguments as for ``read``.
