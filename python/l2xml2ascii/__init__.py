@@ -468,9 +468,9 @@ def iter_blocks(path, *, block_records=65536, header=None, products=None):
             for block in blocks:
                 radius = numpy.hypot(numpy.hypot(block["X"], block["Y"]), block["Z"])
 
-    The conversion runs on a thread of its own, at most two blocks ahead of
-    the loop, so memory stays flat whatever the file's size: about four
-    blocks (a block of 65,536 orbit records is 2.6 MB, of gravity-gradient
+    The conversion runs on a thread of its own; at most two finished blocks
+    wait for the loop, so memory stays flat whatever the file's size: about
+    four blocks (a block of 65,536 orbit records is 2.6 MB, of gravity-gradient
     records 29 MB; a smaller ``block_records`` needs less).  Leaving the
     ``with`` block (or breaking out of a loop over an unnamed reader) stops
     the conversion, and so does Ctrl-C while the loop waits for a block.
