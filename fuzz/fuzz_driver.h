@@ -66,6 +66,13 @@ struct Scratch {
     Scratch& operator=(const Scratch&) = delete;
 };
 
+// The harness's scratch folder, with nothing in it yet.
+inline Scratch& plain_scratch()
+{
+    static Scratch s;
+    return s;
+}
+
 inline void write_file(const std::string& path, const uint8_t* data, size_t size)
 {
     const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);

@@ -5,19 +5,9 @@
 #include "fuzz_driver.h"
 #include "source_comparison.h"
 
-namespace {
-
-fuzz::Scratch& scratch()
-{
-    static fuzz::Scratch s;
-    return s;
-}
-
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    fuzz::Scratch& s = scratch();
+    fuzz::Scratch& s = fuzz::plain_scratch();
     const std::string input = s.work + "L2FUZZINSST_PSO_2_20091101T000000_FUZZ.xml";
     fuzz::write_file(input, data, size);
     const l2test::Compared c = l2test::compare_sources(input);

@@ -8,17 +8,11 @@ namespace {
 
 const char kInput[] = "L2FUZZINSST_PSO_2_20091101T000000_FUZZ.xml";
 
-fuzz::Scratch& scratch()
-{
-    static fuzz::Scratch s;
-    return s;
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    fuzz::Scratch& s = scratch();
+    fuzz::Scratch& s = fuzz::plain_scratch();
     fuzz::write_file(s.work + kInput, data, size);
     fuzz::run_twice_and_compare({"--if", kInput, "--dir", s.work}, s.work, {kInput},
                                 s.root + "stdout");

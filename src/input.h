@@ -69,6 +69,7 @@ public:
 
     // `progress` hears of the reading at every block; null: nobody.
     void watch(ReadProgress* progress) { progress_ = progress; }
+    ReadProgress* watcher() const { return progress_; }
 
 private:
     class Decompressor;

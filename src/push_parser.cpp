@@ -6,10 +6,16 @@
 #include <libxml/parser.h>
 #include <libxml/parserInternals.h>
 
+#include <condition_variable>
 #include <cstdarg>
+#include <cstdint>
 #include <cstring>
+#include <deque>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <system_error>
+#include <thread>
 
 namespace {
 
@@ -35,23 +41,54 @@ struct ParserContextFree {
 };
 using ParserContext = std::unique_ptr<xmlParserCtxt, ParserContextFree>;
 
-// The attributes of one start tag, as the parser hands them over: five
-// pointers each (local name, prefix, URI, value, end of value).
-class PushAttributes : public AttributeLookup {
+// Events pass from the parser's thread to the conversion's in blocks of
+// bytes: a kind, then its fields.
+enum EventKind : char { kStart = 'S', kText = 'T', kEnd = 'E' };
+
+// About this many bytes of events make a block; at most kBlocksAhead
+// blocks wait for the conversion.
+constexpr std::size_t kBlockBytes = std::size_t{1} << 16;
+constexpr std::size_t kBlocksAhead = 4;
+
+struct EventBlock {
+    std::string bytes;
+    uint64_t file_bytes_read = 0;  // of the file, when the block was full
+};
+
+template <typename T>
+void put(std::string& out, const T& value)
+{
+    out.append(reinterpret_cast<const char*>(&value), sizeof value);
+}
+
+template <typename T>
+T take(const char*& at)
+{
+    T value;
+    std::memcpy(&value, at, sizeof value);
+    at += sizeof value;
+    return value;
+}
+
+// The attributes of one start tag as its event holds them: for each one
+// without a prefix, its name (the parser dictionary's) and its value.
+class QueuedAttributes : public AttributeLookup {
 public:
-    PushAttributes(const xmlChar** attributes, int count) : attributes_(attributes), count_(count) {}
+    QueuedAttributes(const char* first, uint32_t count) : first_(first), count_(count) {}
 
     void value(const char* name, AttributeResult& out) override
     {
-        for (int i = 0; i < count_; ++i) {
-            const xmlChar** a = attributes_ + 5 * i;
-            if (a[1] != nullptr || std::strcmp(reinterpret_cast<const char*>(a[0]), name) != 0)
+        const char* at = first_;
+        for (uint32_t i = 0; i < count_; ++i) {
+            const char* attribute = take<const char*>(at);
+            const uint32_t length = take<uint32_t>(at);
+            const char* value = at;
+            at += length + 1;
+            if (std::strcmp(attribute, name) != 0)
                 continue;
-            const char* begin = reinterpret_cast<const char*>(a[3]);
-            const std::size_t length = static_cast<std::size_t>(a[4] - a[3]);
             // The parser leaves references in values as they stand ("&#38;"
             // for "&"); only the reader's tree spells them out.
-            if (std::memchr(begin, '&', length) != nullptr) {
+            if (std::memchr(value, '&', length) != nullptr) {
                 has_reference_ = true;
                 return;
             }
@@ -59,8 +96,7 @@ public:
                 out.problem = AttributeProblem::kTooLong;
                 return;
             }
-            out.owned.assign(begin, length);
-            out.text = out.owned.c_str();
+            out.text = value;
             return;
         }
     }
@@ -68,25 +104,115 @@ public:
     // A value that was looked up holds a reference.
     bool has_reference() const { return has_reference_; }
 
+    // Where the event after these attributes begins.
+    const char* end() const
+    {
+        const char* at = first_;
+        for (uint32_t i = 0; i < count_; ++i) {
+            at += sizeof(const char*);
+            at += take<uint32_t>(at) + 1;
+        }
+        return at;
+    }
+
 private:
-    const xmlChar** attributes_;
-    int count_;
+    const char* first_;
+    uint32_t count_;
     bool has_reference_ = false;
 };
 
-// What the callbacks share: the events' receiver and where the document is.
-class PushState : public NameOrigin {
+// Names of the parser's dictionary, as the start events say.
+class KnownOrigin : public NameOrigin {
 public:
-    explicit PushState(ProductEvents& events) : events_(events) {}
+    bool in_dictionary(const xmlChar*) const override { return in_dictionary_; }
+    bool in_dictionary_ = false;
+};
+
+// The blocks between the parser's thread and the conversion's.
+class EventQueue {
+public:
+    // Parser's side: hands a full block over, waiting while kBlocksAhead
+    // wait; false when the conversion wants no more.
+    bool put_block(EventBlock&& block)
+    {
+        std::unique_lock<std::mutex> lock(mutex_);
+        has_room_.wait(lock, [this] { return blocks_.size() < kBlocksAhead || unwanted_; });
+        if (unwanted_)
+            return false;
+        blocks_.push_back(std::move(block));
+        has_block_.notify_one();
+        return true;
+    }
+    void finish(PushResult result)
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        finished_ = true;
+        result_ = result;
+        has_block_.notify_one();
+    }
+    bool unwanted() const
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return unwanted_;
+    }
+
+    // Conversion's side: the next block, or false once the parser is done.
+    bool take_block(EventBlock& block)
+    {
+        std::unique_lock<std::mutex> lock(mutex_);
+        has_block_.wait(lock, [this] { return !blocks_.empty() || finished_; });
+        if (blocks_.empty())
+            return false;
+        block = std::move(blocks_.front());
+        blocks_.pop_front();
+        has_room_.notify_one();
+        return true;
+    }
+    PushResult result() const
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return result_;
+    }
+    void stop_wanting()
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        unwanted_ = true;
+        has_room_.notify_one();
+    }
+
+private:
+    mutable std::mutex mutex_;
+    std::condition_variable has_block_;
+    std::condition_variable has_room_;
+    std::deque<EventBlock> blocks_;
+    bool finished_ = false;
+    bool unwanted_ = false;
+    PushResult result_ = PushResult::kFallback;
+};
+
+// What the callbacks share: the events' receiver and where the document is.
+class PushState {
+public:
+    PushState(EventQueue& queue, XmlInput& input) : queue_(queue), input_(input)
+    {
+        block_.bytes.reserve(kBlockBytes + 4096);
+    }
 
     void set_context(xmlParserCtxt* ctxt) { ctxt_ = ctxt; }
     bool gave_up() const { return gave_up_; }
     void give_up() { gave_up_ = true; }
 
-    bool in_dictionary(const xmlChar* name) const override
+    // Hands the block gathered so far over; false when no more is wanted.
+    bool hand_over()
     {
-        return xmlDictOwns(ctxt_->dict, name) == 1;
+        block_.file_bytes_read = input_.file_bytes_read();
+        if (!queue_.put_block(std::move(block_)))
+            return false;
+        block_ = EventBlock();
+        block_.bytes.reserve(kBlockBytes + 4096);
+        return true;
     }
+    bool block_full() const { return block_.bytes.size() >= kBlockBytes; }
 
     void start(const xmlChar* name, const xmlChar* prefix, int attribute_count,
                int defaulted, const xmlChar** attributes)
@@ -104,11 +230,24 @@ public:
         // "/>" makes the element empty, and its end follows at once.
         const xmlChar* rest = ctxt_->input != nullptr ? ctxt_->input->cur : nullptr;
         const bool empty = rest != nullptr && rest[0] == '/' && rest[1] == '>';
-        PushAttributes lookup(attributes, attribute_count);
-        events_.element_start(name, *this, depth_, empty, lookup);
-        if (lookup.has_reference()) {
-            gave_up_ = true;
-            return;
+        std::string& out = block_.bytes;
+        out += kStart;
+        put(out, name);
+        put(out, static_cast<char>(xmlDictOwns(ctxt_->dict, name) == 1));
+        put(out, static_cast<int32_t>(depth_));
+        put(out, static_cast<char>(empty));
+        uint32_t unprefixed = 0;
+        for (int i = 0; i < attribute_count; ++i)
+            unprefixed += attributes[5 * i + 1] == nullptr ? 1 : 0;
+        put(out, unprefixed);
+        for (int i = 0; i < attribute_count; ++i) {
+            const xmlChar** a = attributes + 5 * i;
+            if (a[1] != nullptr)
+                continue;
+            put(out, reinterpret_cast<const char*>(a[0]));
+            put(out, static_cast<uint32_t>(a[4] - a[3]));
+            out.append(reinterpret_cast<const char*>(a[3]), static_cast<std::size_t>(a[4] - a[3]));
+            out += '\0';
         }
         if (empty)
             empty_end_follows_ = true;
@@ -126,7 +265,8 @@ public:
             return;
         }
         --depth_;
-        events_.element_end(depth_);
+        block_.bytes += kEnd;
+        put(block_.bytes, static_cast<int32_t>(depth_));
     }
 
     void characters(const xmlChar* text, int length)
@@ -156,13 +296,21 @@ private:
     {
         if (text_.empty())
             return;
-        if (!white_)
-            events_.text(reinterpret_cast<const xmlChar*>(text_.c_str()), depth_);
+        if (!white_) {
+            std::string& out = block_.bytes;
+            out += kText;
+            put(out, static_cast<int32_t>(depth_));
+            put(out, static_cast<uint32_t>(text_.size()));
+            out += text_;
+            out += '\0';
+        }
         text_.clear();
         white_ = true;
     }
 
-    ProductEvents& events_;
+    EventQueue& queue_;
+    XmlInput& input_;
+    EventBlock block_;                // events not handed over yet
     xmlParserCtxt* ctxt_ = nullptr;
     int depth_ = 0;                   // elements open
     bool empty_end_follows_ = false;  // the end of an element written <a/> comes next
@@ -262,9 +410,99 @@ xmlSAXHandler make_handler()
 
 }  // namespace
 
+namespace {
+
+// libxml2's own messages on the parser's thread (its encoders speak outside
+// the parser's handlers): the input is the reader's.
+void give_up_on_generic_message(void* state, const char*, ...)
+{
+    static_cast<PushState*>(state)->give_up();
+}
+
+// The parser's thread: feeds the file to the parser and hands the events
+// over, until the end, a reason to give up, or the conversion wanting no
+// more.  The parser context is the caller's, so that the names in the
+// events stay valid until the conversion has taken them.
+PushResult parse_into(XmlInput& input, xmlParserCtxt* ctxt, PushState& state, EventQueue& queue,
+                      const char* piece, int got)
+{
+    xmlSetGenericErrorFunc(&state, give_up_on_generic_message);
+    for (;;) {
+        if (state.gave_up())
+            return PushResult::kFallback;
+        if (state.block_full() && !state.hand_over())
+            return PushResult::kFallback;
+        if (queue.unwanted())
+            return PushResult::kFallback;
+        if (got == 0) {
+            got = input.next_piece(piece);
+            if (got < 0 || input.failed())
+                return PushResult::kFallback;
+            if (got == 0) {
+                if (xmlParseChunk(ctxt, nullptr, 0, 1) != 0)
+                    return PushResult::kFallback;
+                break;
+            }
+        }
+        const int take = got < kChunk ? got : kChunk;
+        if (xmlParseChunk(ctxt, piece, take, 0) != 0)
+            return PushResult::kFallback;
+        piece += take;
+        got -= take;
+    }
+    if (state.gave_up() || ctxt->wellFormed == 0 || ctxt->errNo != 0 || !state.hand_over())
+        return PushResult::kFallback;
+    return PushResult::kConverted;
+}
+
+// The conversion's side: hands every event of the blocks to `events`.
+// False when it must give up (a value it reads holds a reference).
+bool convert_events(EventQueue& queue, ProductEvents& events, ReadProgress* progress)
+{
+    EventBlock block;
+    KnownOrigin origin;
+    while (queue.take_block(block)) {
+        if (progress != nullptr)
+            progress->update(block.file_bytes_read);
+        const char* at = block.bytes.data();
+        const char* const end = at + block.bytes.size();
+        while (at < end) {
+            if (events.stopped())
+                return true;
+            const char kind = *at++;
+            if (kind == kStart) {
+                const xmlChar* name = take<const xmlChar*>(at);
+                origin.in_dictionary_ = take<char>(at) != 0;
+                const int32_t depth = take<int32_t>(at);
+                const bool empty = take<char>(at) != 0;
+                const uint32_t count = take<uint32_t>(at);
+                QueuedAttributes attributes(at, count);
+                events.element_start(name, origin, depth, empty, attributes);
+                if (attributes.has_reference())
+                    return false;
+                at = attributes.end();
+            } else if (kind == kText) {
+                const int32_t depth = take<int32_t>(at);
+                const uint32_t length = take<uint32_t>(at);
+                events.text(reinterpret_cast<const xmlChar*>(at), depth);
+                at += length + 1;
+            } else {
+                events.element_end(take<int32_t>(at));
+            }
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+// The parser runs on a thread of its own, a few blocks of events ahead of
+// the conversion, so that parsing and converting (numbers read, values
+// computed, lines formatted and written) overlap on two cores.
 PushResult push_parse(XmlInput& input, const std::string& path, ProductEvents& events)
 {
-    PushState state(events);
+    EventQueue queue;
+    PushState state(queue, input);
     xmlSAXHandler handler = make_handler();
     // The file's pieces go to the parser as they are, without a copy; the
     // first bytes go in with the context, so that it can see the encoding.
@@ -279,30 +517,25 @@ PushResult push_parse(XmlInput& input, const std::string& path, ProductEvents& e
     xmlCtxtUseOptions(ctxt.get(), 0);
     ctxt->_private = &state;
     state.set_context(ctxt.get());
-    piece += first;
-    got -= first;
-    for (;;) {
-        if (state.gave_up())
-            return PushResult::kFallback;
-        if (events.stopped())
-            return PushResult::kConverted;
-        if (got == 0) {
-            got = input.next_piece(piece);
-            if (got < 0 || input.failed())
-                return PushResult::kFallback;
-            if (got == 0) {
-                if (xmlParseChunk(ctxt.get(), nullptr, 0, 1) != 0)
-                    return PushResult::kFallback;
-                break;
-            }
-        }
-        const int take = got < kChunk ? got : kChunk;
-        if (xmlParseChunk(ctxt.get(), piece, take, 0) != 0)
-            return PushResult::kFallback;
-        piece += take;
-        got -= take;
+    // Progress is told by the conversion's thread, as the blocks come.
+    ReadProgress* progress = input.watcher();
+    input.watch(nullptr);
+    std::thread parser;
+    try {
+        parser = std::thread([&] {
+            queue.finish(parse_into(input, ctxt.get(), state, queue, piece + first, got - first));
+        });
+    } catch (const std::system_error&) {
+        input.watch(progress);
+        return PushResult::kFallback;  // no second thread to be had
     }
-    if (state.gave_up() || ctxt->wellFormed == 0 || ctxt->errNo != 0)
+    const bool converted = convert_events(queue, events, progress);
+    queue.stop_wanting();
+    parser.join();
+    input.watch(progress);
+    if (!converted)
         return PushResult::kFallback;
-    return PushResult::kConverted;
+    if (events.stopped())
+        return PushResult::kConverted;
+    return queue.result();
 }
