@@ -94,6 +94,8 @@ public:
     }
     std::size_t size() const { return size_; }
     char* data() const { return data_; }
+    // Keeps the first `size` bytes.
+    void cut_back(std::size_t size) { size_ = std::min(size_, size); }
     char* release()
     {
         size_ = capacity_ = 0;
@@ -155,6 +157,15 @@ struct TableData {
     }
 
     bool empty() const { return rows == 0 && documents.empty(); }
+
+    // Back to its first `kept_rows` records and `kept_documents` documents.
+    void cut_back(std::size_t kept_rows, std::size_t kept_documents)
+    {
+        for (std::size_t c = 0; c < columns.size(); ++c)
+            columns[c].cut_back(kept_rows * value_size(product->columns[c].type));
+        rows = std::min(rows, kept_rows);
+        documents.resize(std::min(documents.size(), kept_documents));
+    }
 };
 
 // Which products a caller asked for: all by default.
@@ -348,6 +359,24 @@ public:
     void end_document(const ProductDescription&) override {}
     void end_section(const ProductDescription&) override {}
 
+    // A faster way of converting may be tried first (the push parser): what
+    // it gave can be cut back.
+    bool supports_attempts() const override { return true; }
+    void begin_attempt(Reporter&) override
+    {
+        sizes_before_.clear();
+        for (const auto& t : tables)
+            sizes_before_.emplace_back(t->rows, t->documents.size());
+    }
+    void drop_attempt() override
+    {
+        tables.resize(sizes_before_.size());
+        for (std::size_t i = 0; i < tables.size(); ++i)
+            tables[i]->cut_back(sizes_before_[i].first, sizes_before_[i].second);
+        last_product_ = nullptr;
+        last_table_ = nullptr;
+    }
+
     // The tables in the order their sections were first met.
     std::vector<std::unique_ptr<TableData>> tables;
 
@@ -364,6 +393,7 @@ private:
     ProductChoice choice_;
     const ProductDescription* last_product_ = nullptr;
     TableData* last_table_ = nullptr;
+    std::vector<std::pair<std::size_t, std::size_t>> sizes_before_;  // rows, documents
 };
 
 // convert(path, header, products) -> (tables, messages, failures)
@@ -498,6 +528,8 @@ private:
 
 // Cuts each product's records into blocks of `block_records`; a section's
 // end hands over what it has, and every document is a block of its own.
+// What it has handed over cannot be taken back, so only the reader converts
+// into it (no attempts).
 class BlockSink : public Sink {
 public:
     BlockSink(ItemQueue& queue, ProductChoice choice, std::size_t block_records)

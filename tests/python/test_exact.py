@@ -97,6 +97,19 @@ def test_values_are_the_computed_ones_not_the_printed_ones(samples):
     assert np.array_equal(frame["X"].to_numpy(), orbit["X"])
 
 
+def test_a_file_the_fast_parser_gives_up_on_midway(samples, tmp_path):
+    """Its records come once, from the reader, as the program's do."""
+    with open(samples["pki"][""], "rb") as f:
+        data = f.read()
+    start = data.index(b"<Clock>", len(data) // 2) + len(b"<Clock>")
+    end = data.index(b"</Clock>", start)
+    path = tmp_path / "L2SAMPLESST_PSO_2_20091101T000000_20091101T235959_CDAT.xml"
+    path.write_bytes(data[:start] + b"<![CDATA[" + data[start:end] + b"]]>" + data[end:])
+    table = l2xml2ascii.read(path)["SST_PKI_2"]
+    assert table.rows == KINDS["pki"][1]
+    assert table_text(table) == program_output(str(path), folder=str(tmp_path / "out"))
+
+
 def test_a_section_without_records_is_an_empty_table(tmp_path):
     path = tmp_path / "L2SAMPLESST_PSO_2_20091101T000000_20091101T235959_NONE.xml.gz"
     with gzip.open(path, "wb") as f:
