@@ -12,12 +12,19 @@ WERROR       ?= -DL2_WERROR=ON
 JOBS         ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_FLAGS  ?=
 DEMO_DIR     ?= demo-output
-DEPS         := sh tools/ensure-deps.sh
+# The interpreter the Python module is built for and tested with: Debian's,
+# which sees Debian's numpy, unless PYTHON names another.
+PYTHON       ?= $(shell [ -x /usr/bin/python3 ] && echo /usr/bin/python3 || echo python3)
+# AUTO: the Python module is built when pybind11 and numpy are there.
+PYTHON_MODULE ?= AUTO
+DEPS         := PYTHON=$(PYTHON) sh tools/ensure-deps.sh
 
 # configure,FOLDER,CMAKE-ARGUMENTS
-configure = cmake -S . -B $(1) $(2) $(CMAKE_FLAGS) >/dev/null
+configure = cmake -S . -B $(1) -DL2_PYTHON=$(PYTHON_MODULE) -DL2_PYTHON_EXECUTABLE=$(PYTHON) \
+    $(2) $(CMAKE_FLAGS) >/dev/null
 
-.PHONY: all build program demo check check-stages test test-asan test-tsan test-newest-libxml2 \
+.PHONY: all build program python demo check check-stages test test-asan test-tsan \
+        test-newest-libxml2 \
         bench plots clean distclean
 
 all: build
@@ -31,8 +38,14 @@ build:
 # The program alone: no GoogleTest, no Python.
 program:
 	@$(DEPS) program
-	$(call configure,$(BUILD),-DCMAKE_BUILD_TYPE=Release -DL2_TESTS=OFF)
+	$(call configure,$(BUILD),-DCMAKE_BUILD_TYPE=Release -DL2_TESTS=OFF -DL2_PYTHON=OFF)
 	cmake --build $(BUILD) -j $(JOBS) --target l2xml2ascii
+
+# The Python module alone, into $(BUILD)/python (PYTHONPATH=$(BUILD)/python).
+python:
+	@$(DEPS) python
+	$(call configure,$(BUILD),-DCMAKE_BUILD_TYPE=Release -DL2_TESTS=OFF -DL2_PYTHON=ON)
+	cmake --build $(BUILD) -j $(JOBS) --target python_module
 
 # Converts every bundled example into $(DEMO_DIR)/ and lists what it wrote.
 demo: program
@@ -75,7 +88,7 @@ test-newest-libxml2:
 # builds; the stages then skip their own checks.
 check:
 	@$(DEPS) check
-	@L2_NO_DEPS=1 $(MAKE) --no-print-directory check-stages
+	@L2_NO_DEPS=1 $(MAKE) --no-print-directory check-stages PYTHON_MODULE=ON
 
 CHECK_LOGS = $(BUILD)/ctest.log $(ASAN_BUILD)/ctest.log $(TSAN_BUILD)/ctest.log \
              $(NEWEST_LIBXML2_BUILD)/ctest.log
@@ -92,10 +105,10 @@ check-stages: test test-asan test-tsan test-newest-libxml2 fuzz-check memcheck
 BENCH_BUILD ?= build-release
 bench:
 	@$(DEPS) bench
-	$(call configure,$(BENCH_BUILD),-DCMAKE_BUILD_TYPE=Release -DL2_TESTS=OFF)
-	cmake --build $(BENCH_BUILD) -j $(JOBS) --target l2xml2ascii bare_reader_loop
-	python3 bench/run_bench.py --program $(BENCH_BUILD)/l2xml2ascii \
-	    --bare $(BENCH_BUILD)/bare_reader_loop $(BENCH_ARGS)
+	$(call configure,$(BENCH_BUILD),-DCMAKE_BUILD_TYPE=Release -DL2_TESTS=OFF -DL2_PYTHON=ON)
+	cmake --build $(BENCH_BUILD) -j $(JOBS) --target l2xml2ascii bare_reader_loop python_module
+	$(PYTHON) bench/run_bench.py --program $(BENCH_BUILD)/l2xml2ascii \
+	    --bare $(BENCH_BUILD)/bare_reader_loop --python-path $(BENCH_BUILD)/python $(BENCH_ARGS)
 
 # Fuzzing, memory checks and quick-look plots live in their own makefiles.
 -include fuzz/fuzz.mk

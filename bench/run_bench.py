@@ -17,6 +17,19 @@ decompression alone (`gzip -dc`, `xz -dc` to /dev/null).  A second table
 gives each form's time against the longer of its decompression alone and the
 plain conversion, and its peak memory against the plain conversion's.
 
+With --python-path (the folder holding the built package l2xml2ascii) it
+also measures the Python module, its runs in the same alternation, each in a
+process of its own (bench/python_probe.py; the interpreter's start and the
+imports are not counted):
+  - the CPU time spent inside read() against the program's CPU time on the
+    same file (both user + system),
+  - the peak resident memory of reading the 150 MB and the 1.5 GB orbit in
+    iter_blocks, beyond the idle interpreter with numpy and the module,
+  - read_many() of the two 500 MB orbits with two workers against read() of
+    one after the other (wall time),
+  - the peer: bench/lxml_orbit.py, lxml's iterparse making the same orbit
+    arrays (checked equal once), against read() of the same file (wall time).
+
 The product files are made once with tools/l2gen.py into a cache folder and
 reused by later runs.
 """
@@ -46,6 +59,16 @@ PRODUCTS = [
     ("prp", 50, "BENCHMRKSST_PSO_2_PRP50MB.xml"),
 ]
 
+# Orbits read only by the Python module's iter_blocks: its memory from the
+# small to the large.
+BLOCK_PRODUCTS = [
+    ("pki", 150, "BENCHMRKSST_PSO_2_PKI150MB.xml"),
+    ("pki", 1500, "BENCHMRKSST_PSO_2_PKI1500MB.xml"),
+]
+# The two files read_many converts at once, and the file of the lxml peer.
+MANY = ["BENCHMRKSST_PSO_2_PKI500MB.xml", "BENCHMRKSST_PSO_2_PRD500MB.xml"]
+PEER = "BENCHMRKSST_PSO_2_PKI500MB.xml"
+
 # Products also timed compressed, and how each form is made and undone.
 COMPRESSED = ["BENCHMRKEGG_NOM_2_500MB.xml", "BENCHMRKSST_PSO_2_PCV300MB.xml"]
 FORMS = [
@@ -68,12 +91,12 @@ def compressed_forms(path):
     return forms
 
 
-def generate(cache, scale, only):
+def generate(cache, scale, only, products=PRODUCTS):
     if scale != 1:
         cache = os.path.join(cache, "scale-%g" % scale)
     os.makedirs(cache, exist_ok=True)
     files = []
-    for kind, megabytes, name in PRODUCTS:
+    for kind, megabytes, name in products:
         size = max(1, int(megabytes * scale))
         path = os.path.join(cache, name)
         if only not in name:
@@ -111,6 +134,110 @@ def peak_memory_kib(argv, cwd):
         return int(report.read().split()[-1])
 
 
+def cpu_seconds(argv, cwd):
+    """CPU time (user + system) of one run of a program, from its rusage."""
+    process = subprocess.Popen(argv, cwd=cwd, stdout=subprocess.DEVNULL,
+                               stderr=subprocess.DEVNULL)
+    _, status, usage = os.wait4(process.pid, 0)
+    process.returncode = os.waitstatus_to_exitcode(status)
+    if process.returncode != 0:
+        raise SystemExit("%s failed with status %d" % (" ".join(argv), process.returncode))
+    return usage.ru_utime + usage.ru_stime
+
+
+def probe(argv, env):
+    """One run of a Python measurement: (wall seconds, the numbers it prints)."""
+    start = time.perf_counter()
+    done = subprocess.run(argv, env=env, capture_output=True, text=True)
+    elapsed = time.perf_counter() - start
+    if done.returncode != 0:
+        raise SystemExit("%s failed:\n%s" % (" ".join(argv), done.stderr))
+    return elapsed, [float(x) for x in done.stdout.split()]
+
+
+def python_rows(args, files, scratch):
+    """The Python module's measurements, alternating over args.runs runs."""
+    env = dict(os.environ, PYTHONPATH=os.path.abspath(args.python_path))
+    python = sys.executable
+    probe_script = os.path.join(HERE, "python_probe.py")
+    peer_script = os.path.join(HERE, "lxml_orbit.py")
+    by_name = {os.path.basename(f): f for f in files}
+    tables = [f for f in files if "PRP" not in os.path.basename(f)]
+    block_files = generate(os.path.abspath(args.cache), args.scale, args.only, BLOCK_PRODUCTS)
+
+    # Each entry: key -> what one run measures, as (wall, value).
+    runs = {}
+    for path in tables:
+        name = os.path.basename(path)
+        runs[("program cpu", name)] = (
+            lambda name=name: (0.0, [cpu_seconds([os.path.abspath(args.program), "--if", name],
+                                                 scratch)]))
+        runs[("read cpu", name)] = (
+            lambda path=path: probe([python, probe_script, "read", path], env))
+    many = [by_name[n] for n in MANY if n in by_name]
+    if len(many) == 2:
+        runs[("many", "")] = lambda: probe([python, probe_script, "many"] + many, env)
+        runs[("sequential", "")] = lambda: probe([python, probe_script, "sequential"] + many,
+                                                 env)
+    peer = by_name.get(PEER)
+    if peer:
+        def run_peer():
+            start = time.perf_counter()
+            done = subprocess.run([python, peer_script, peer], env=env, capture_output=True)
+            if done.returncode != 0:
+                raise SystemExit("the lxml peer failed: %s" % done.stderr.decode())
+            return time.perf_counter() - start, [0.0]
+        runs[("peer", "")] = run_peer
+        # Once, also as the peer's warm-up: the same arrays?
+        same = subprocess.run([python, peer_script, peer, "--compare"], env=env,
+                              capture_output=True, text=True).stdout
+        same = "yes" if "same arrays as l2xml2ascii.read: yes" in same else "NO"
+
+    results = {key: [] for key in runs}
+    for _ in range(args.runs):
+        for key, run in runs.items():
+            results[key].append(run())
+    wall = {key: statistics.median(r[0] for r in values) for key, values in results.items()}
+    value = {key: statistics.median(r[1][0] for r in values) for key, values in results.items()}
+
+    print("\nPython module (interpreter %s)" % python)
+    print("\n| file | program CPU s | read() CPU s | read/program |")
+    print("|---|---|---|---|")
+    for path in tables:
+        name = os.path.basename(path)
+        ours, theirs = value[("read cpu", name)], value[("program cpu", name)]
+        print("| %s | %.3f | %.3f | %.2f |" % (name, theirs, ours, ours / theirs))
+
+    idle = statistics.median(probe([python, probe_script, "idle"], env)[1][0] for _ in range(3))
+    print("\n| file | MB | iter_blocks peak RSS MB | beyond the idle interpreter MB |")
+    print("|---|---|---|---|")
+    for path in block_files:
+        peak = probe([python, probe_script, "blocks", path], env)[1][0]
+        print("| %s | %.0f | %.1f | %.1f |" % (os.path.basename(path), os.path.getsize(path) / 1e6,
+                                            peak / 1024.0, (peak - idle) / 1024.0))
+    print("| (idle: python, numpy, l2xml2ascii) | | %.1f | |" % (idle / 1024.0))
+
+    if len(many) == 2:
+        # CPU time over wall time while read_many runs: the cores it kept busy
+        # (2 when both conversions ran side by side all along on free cores).
+        cores = statistics.median(r[1][1] / r[1][0] for r in results[("many", "")])
+        print("\n| files | sequential read() s | read_many 2 workers s | many/sequential "
+              "| CPU/wall in read_many |")
+        print("|---|---|---|---|---|")
+        print("| %s | %.3f | %.3f | %.2f | %.2f |" % (
+            " + ".join(os.path.basename(p) for p in many), value[("sequential", "")],
+            value[("many", "")], value[("many", "")] / value[("sequential", "")], cores))
+    if peer:
+        name = os.path.basename(peer)
+        print("\n| file | lxml iterparse s | read() s | lxml/read | same arrays |")
+        print("|---|---|---|---|---|")
+        print("| %s | %.3f | %.3f | %.1f | %s |" % (
+            name, wall[("peer", "")], wall[("read cpu", name)],
+            wall[("peer", "")] / wall[("read cpu", name)], same))
+    print("(Python: whole processes for the lxml/read walls; CPU, memory and read_many "
+          "inside them)")
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__,
                                      formatter_class=argparse.RawDescriptionHelpFormatter)
@@ -125,6 +252,10 @@ def main():
                         help="file sizes relative to the standard set (for a quick run)")
     parser.add_argument("--only", default="",
                         help="time only the files whose name holds this text (e.g. EGG)")
+    parser.add_argument("--python-path", default="",
+                        help="folder holding the built package l2xml2ascii: measure it too")
+    parser.add_argument("--no-program", action="store_true",
+                        help="with --python-path: only the Python measurements")
     args = parser.parse_args()
 
     if not os.access("/usr/bin/time", os.X_OK):
@@ -141,11 +272,13 @@ def main():
         progress_rows = []
         for path in files:
             name = os.path.basename(path)
-            if args.only not in name:
-                continue
             link = os.path.join(scratch, name)
             if not os.path.exists(link):
                 os.symlink(path, link)
+        for path in [] if args.no_program else files:
+            name = os.path.basename(path)
+            if args.only not in name:
+                continue
             commands = {
                 "convert": [os.path.abspath(args.program), "--if", name],
                 "xmllint": [xmllint, "--stream", "--noout", path],
@@ -191,9 +324,17 @@ def main():
                          med["convert"] / med["xmllint"], med["convert"] / med["bare"],
                          size_mb / med["convert"], peak / 1024.0))
             print("measured %s" % name, file=sys.stderr, flush=True)
+        print_program_tables(rows, packed_rows, baseline_rows, progress_rows)
+        if args.python_path:
+            python_rows(args, files, scratch)
     finally:
         shutil.rmtree(scratch, ignore_errors=True)
+    print("\nmedians of %d runs after one warm-up; %s" % (args.runs, time.strftime("%Y-%m-%d")))
 
+
+def print_program_tables(rows, packed_rows, baseline_rows, progress_rows):
+    if not rows:
+        return
     header = ("file", "MB", "convert s", "xmllint s", "bare s", "conv/xmllint",
               "conv/bare", "MB/s", "peak RSS MB")
     print("| " + " | ".join(header) + " |")
@@ -217,7 +358,6 @@ def main():
         print("|---|---|---|---|")
         for r in progress_rows:
             print("| %s | %.3f | %.3f | %.3f |" % r)
-    print("\nmedians of %d runs after one warm-up; %s" % (args.runs, time.strftime("%Y-%m-%d")))
 
 
 if __name__ == "__main__":

@@ -12,9 +12,14 @@
 #   fuzz            program + clang++ with libFuzzer for this machine
 #   memcheck        program + valgrind
 #   newest-libxml2  tests + a C compiler, apt-get, dpkg-deb
+#   python          program + the Python module's needs: pybind11, and for
+#                   the interpreter $PYTHON (default: python3 on the PATH)
+#                   its headers and numpy
+#   python-tests    python + pytest for that interpreter
 #   check           tests, fuzz, memcheck and newest-libxml2 together, and
-#                   sshd and GNU parallel (the run over several hosts)
-#   bench           program + Python 3, xmllint, GNU time
+#                   sshd and GNU parallel (the run over several hosts), and
+#                   python-tests
+#   bench           program + python + Python 3, xmllint, GNU time, lxml
 #   plots           program + Python 3, gnuplot
 #
 # What it does when something is missing:
@@ -48,9 +53,11 @@ add_set() {
         fuzz) add_set program; want libfuzzer ;;
         memcheck) add_set program; want valgrind ;;
         newest-libxml2) add_set tests; want cc apt-get dpkg-deb ;;
+        python) add_set program; want python3 python-headers pybind11 numpy ;;
+        python-tests) add_set python; want pytest ;;
         check) add_set tests; add_set fuzz; add_set memcheck; add_set newest-libxml2
-               want sshd parallel ;;
-        bench) add_set program; want python3 xmllint time ;;
+               want sshd parallel; add_set python-tests ;;
+        bench) add_set program; add_set python; want xmllint time lxml ;;
         plots) add_set program; want python3 gnuplot ;;
         *) echo "$me: unknown requirement set '$1'" >&2; exit 2 ;;
     esac
@@ -58,6 +65,11 @@ add_set() {
 for s in "$@"; do add_set "$s"; done
 
 have() { command -v "$1" >/dev/null 2>&1; }
+
+# The interpreter the Python module is built for (the Makefile names it).
+python=${PYTHON:-python3}
+# python_can CODE: the interpreter runs CODE without an error.
+python_can() { "$python" -c "$1" >/dev/null 2>&1; }
 
 cxx() {
     for c in g++ clang++ c++; do have "$c" && { echo "$c"; return 0; }; done
@@ -104,6 +116,13 @@ probe() {
         gtest) have_gtest ;;
         libfuzzer) have_libfuzzer ;;
         time) [ -x /usr/bin/time ] ;;  # the benchmark runs /usr/bin/time itself
+        python3) have "$python" ;;
+        python-headers) python_can 'import os, sys, sysconfig
+sys.exit(not os.path.exists(os.path.join(sysconfig.get_paths()["include"], "Python.h")))' ;;
+        pybind11) pkg-config --exists pybind11 ;;
+        numpy) python_can 'import numpy' ;;
+        pytest) python_can 'import pytest' ;;
+        lxml) python_can 'import lxml.etree' ;;
         sshd) have sshd || {
                   for d in ${L2_SBIN-/usr/sbin /sbin}; do [ -x "$d/sshd" ] && return 0; done
                   false; } ;;
@@ -126,6 +145,11 @@ describe() {
         time) echo "GNU time|time" ;;
         gnuplot) echo "gnuplot|gnuplot-nox" ;;
         apt-get) echo "apt-get|apt" ;;
+        python-headers) echo "Python headers|python3-dev" ;;
+        pybind11) echo "pybind11|pybind11-dev" ;;
+        numpy) echo "numpy|python3-numpy" ;;
+        pytest) echo "pytest|python3-pytest" ;;
+        lxml) echo "lxml|python3-lxml" ;;
         dpkg-deb) echo "dpkg-deb|dpkg" ;;
         sshd) echo "sshd|openssh-server" ;;
         parallel) echo "GNU parallel|parallel" ;;

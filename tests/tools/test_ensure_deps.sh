@@ -14,7 +14,8 @@ count=0
 
 PROGRAM_PKGS="g++ cmake make pkg-config libxml2-dev zlib1g-dev liblzma-dev libbz2-dev libzstd-dev"
 TESTS_PKGS="$PROGRAM_PKGS libgtest-dev python3 gzip xz-utils bzip2 zstd"
-CHECK_PKGS="$TESTS_PKGS clang libclang-rt-dev valgrind gcc openssh-server parallel"
+PYTHON_PKGS="python3-dev pybind11-dev python3-numpy"
+CHECK_PKGS="$TESTS_PKGS clang libclang-rt-dev valgrind gcc openssh-server parallel $PYTHON_PKGS python3-pytest"
 
 # A new made-up system in $fake: apt-get and root unless said otherwise.
 new_system() {
@@ -43,6 +44,14 @@ EOF
 #!/bin/sh
 [ "$1" = --exists ] && [ -f "$FAKE/has/$2.pc" ]
 EOF
+    # An interpreter whose imports (and headers) are there once installed.
+    cat >"$fake/templates/python3" <<'EOF'
+#!/bin/sh
+case $2 in
+    *Python.h*) [ -f "$FAKE/has/Python.h" ] ;;
+    "import "*) [ -f "$FAKE/has/${2#import }" ] ;;
+esac
+EOF
     cat >"$fake/templates/id" <<'EOF'
 #!/bin/sh
 echo "$FAKE_UID"
@@ -64,6 +73,11 @@ for p; do
         libbz2-dev) : >"$FAKE/has/bzlib.h" ;;
         libzstd-dev) : >"$FAKE/has/libzstd.pc" ;;
         libgtest-dev) : >"$FAKE/has/gtest.h" ;;
+        python3-dev) : >"$FAKE/has/Python.h" ;;
+        pybind11-dev) : >"$FAKE/has/pybind11.pc" ;;
+        python3-numpy) : >"$FAKE/has/numpy" ;;
+        python3-pytest) : >"$FAKE/has/pytest" ;;
+        python3-lxml) : >"$FAKE/has/lxml.etree" ;;
         gtest-pc) : >"$FAKE/has/gtest.pc" ;;
         clang) bin clang++; bin clang ;;
         libclang-rt-dev) : >"$FAKE/has/libfuzzer" ;;
@@ -93,7 +107,7 @@ drop() { for t; do rm -f "$fake/bin/$t"; done; }
 # run SET...: the installer in the made-up system; sets $rc, $out, $err.
 run() {
     env -i PATH="$fake/bin" L2_SBIN="$fake/sbin" FAKE="$fake" FAKE_UID="$uid" TMPDIR="$work" \
-        ${no_deps:+L2_NO_DEPS=1} \
+        ${no_deps:+L2_NO_DEPS=1} ${python_env:+"$python_env"} \
         /bin/sh "$installer" "$@" >"$fake/out" 2>"$fake/err"
     rc=$?
     out=$(cat "$fake/out")
@@ -117,13 +131,13 @@ check() {  # check NAME CONDITION...: one assertion of the current case
         failures=$((failures + 1))
     fi
 }
-begin() { case_name=$1; count=$((count + 1)); new_system; no_deps=""; }
+begin() { case_name=$1; count=$((count + 1)); new_system; no_deps=""; python_env=""; }
 
 # --- Nothing missing, or nothing asked ----------------------------------------
 
 begin "a complete system is left alone, silently"
 has $CHECK_PKGS
-for set in program tests fuzz memcheck newest-libxml2 check; do
+for set in program tests fuzz memcheck newest-libxml2 python python-tests check; do
     run "$set"
     check "$set: status 0" [ "$rc" = 0 ]
     check "$set: prints nothing" [ -z "$out$err" ]
@@ -195,7 +209,23 @@ run check
 check "status 0" [ "$rc" = 0 ]
 check "update, then one install" [ "$(apt_calls | cut -d' ' -f2 | tr '\n' ' ')" = "update install " ]
 check "everything missing and nothing present" \
-    [ "$(installed_packages)" = "$(sorted libgtest-dev python3 gzip xz-utils bzip2 zstd clang libclang-rt-dev gcc openssh-server parallel)" ]
+    [ "$(installed_packages)" = "$(sorted libgtest-dev python3 gzip xz-utils bzip2 zstd clang libclang-rt-dev gcc openssh-server parallel $PYTHON_PKGS python3-pytest)" ]
+
+begin "root: the Python module's needs are asked of the interpreter"
+has $PROGRAM_PKGS python3 pybind11-dev
+run python-tests
+check "status 0" [ "$rc" = 0 ]
+check "headers, numpy and pytest installed" \
+    [ "$(installed_packages)" = "$(sorted python3-dev python3-numpy python3-pytest)" ]
+
+begin "PYTHON names the interpreter asked"
+has $PROGRAM_PKGS $PYTHON_PKGS python3-pytest
+python_env="PYTHON=$fake/bin/python3-other"
+: >"$fake/apt-installs-nothing"
+run python
+check "status 1" [ "$rc" = 1 ]
+check "that interpreter is missing" \
+    [ "$err" = "ensure-deps: still missing after the install: python3, Python headers, numpy" ]
 
 begin "root: clang++ without the libFuzzer runtime"
 has $PROGRAM_PKGS clang
@@ -235,7 +265,7 @@ check "apt-get is never called" [ -z "$(apt_calls)" ]
 check "one command with every package" \
     [ "$(printf '%s\n' "$err" | grep -c "^    sudo apt-get update && sudo apt-get install -y --no-install-recommends $CHECK_PKGS\$")" = 1 ]
 check "the names of what is missing" \
-    [ "$(printf '%s\n' "$err" | head -n 1)" = "ensure-deps: missing: C++ compiler (g++ or clang++), cmake, make, pkg-config, libxml2 headers, zlib headers, liblzma headers, libbz2 headers, libzstd headers, GoogleTest, python3, gzip, xz, bzip2, zstd, clang++ with libFuzzer, valgrind, C compiler, sshd, GNU parallel" ]
+    [ "$(printf '%s\n' "$err" | head -n 1)" = "ensure-deps: missing: C++ compiler (g++ or clang++), cmake, make, pkg-config, libxml2 headers, zlib headers, liblzma headers, libbz2 headers, libzstd headers, GoogleTest, python3, gzip, xz, bzip2, zstd, clang++ with libFuzzer, valgrind, C compiler, sshd, GNU parallel, Python headers, pybind11, numpy, pytest" ]
 
 begin "not root, no sudo: the command to run as root"
 uid=1000
@@ -244,7 +274,7 @@ run check
 check "status 1" [ "$rc" = 1 ]
 check "no sudo in the advice" sh -c '! printf "%s" "$1" | grep -q sudo' sh "$err"
 check "run as root" \
-    [ "$(printf '%s\n' "$err" | grep -c '^    apt-get update && apt-get install -y --no-install-recommends clang libclang-rt-dev valgrind gcc openssh-server parallel$')" = 1 ]
+    [ "$(printf '%s\n' "$err" | grep -c "^    apt-get update && apt-get install -y --no-install-recommends clang libclang-rt-dev valgrind gcc openssh-server parallel $PYTHON_PKGS python3-pytest\$")" = 1 ]
 
 begin "no apt-get: the missing requirements by name"
 drop apt-get
@@ -253,7 +283,7 @@ for uid in 0 1000; do
     run check
     check "uid $uid: status 1" [ "$rc" = 1 ]
     check "uid $uid: names" [ "$(printf '%s\n' "$err" | head -n 1)" = \
-        "ensure-deps: missing: GoogleTest, python3, gzip, xz, bzip2, zstd, clang++ with libFuzzer, valgrind, C compiler, apt-get, sshd, GNU parallel" ]
+        "ensure-deps: missing: GoogleTest, python3, gzip, xz, bzip2, zstd, clang++ with libFuzzer, valgrind, C compiler, apt-get, sshd, GNU parallel, Python headers, pybind11, numpy, pytest" ]
     check "uid $uid: no apt-get advice" sh -c '! printf "%s" "$1" | grep -q "apt-get install"' sh "$err"
 done
 
