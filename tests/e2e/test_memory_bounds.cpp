@@ -127,10 +127,14 @@ TEST_F(MemoryBoundsTest, RunsTheReaderKeepsWholeStopAtTheCap)
             EXPECT_EQ(kFirstLine, e2e::read_file(folder + "/" + kPcv).substr(0, kFirstLine.size()));
         }
         if (shape.pushed) {
-            // The push parser converts it whole, libxml2 within the cap.
+            // The push parser converts it whole, libxml2 within the cap
+            // (AddressSanitizer's quarantine keeps what it frees, so the
+            // resident memory says something only without it).
             const MeasuredRun fast = run_measured({"--max-memory=8", "-i", kInput}, folder, "fast");
             EXPECT_EQ(0, fast.status) << e2e::read_file(folder + "/err.txt");
-            EXPECT_LT(fast.peak_kb, kPeakBoundKb) << "peak resident memory of the push parser";
+            if (kScale == 1) {
+                EXPECT_LT(fast.peak_kb, kPeakBoundKb) << "peak resident memory of the push parser";
+            }
         }
     }
 }
@@ -154,7 +158,9 @@ TEST_F(MemoryBoundsTest, CompressedBlanksStopAtTheCapToo)
     // The push parser keeps none of it: it converts within the cap.
     const MeasuredRun fast = run_measured({"--max-memory=16", "-i", kInput}, dir_, "fast");
     EXPECT_EQ(0, fast.status) << e2e::read_file(dir_ + "/err.txt");
-    EXPECT_LT(fast.peak_kb, kPeakBoundKb) << "peak resident memory of the push parser";
+    if (kScale == 1) {
+        EXPECT_LT(fast.peak_kb, kPeakBoundKb) << "peak resident memory of the push parser";
+    }
 }
 
 TEST_F(MemoryBoundsTest, CapIsAWholeNumberOfMiB)
