@@ -25,7 +25,7 @@ MEMCHECK_BUILD     ?= build-memcheck
 # system pkg-config and libxml2-dev arrive only with fuzz-deps.
 FUZZ_XML_CFLAGS  = $(shell pkg-config --cflags libxml-2.0 2>/dev/null || xml2-config --cflags 2>/dev/null)
 FUZZ_XML_LIBS    = $(shell pkg-config --libs libxml-2.0 2>/dev/null || xml2-config --libs 2>/dev/null) \
-                   $(shell pkg-config --libs libarchive 2>/dev/null || echo -larchive) -pthread
+                   -lz -llzma -lbz2 -lzstd -pthread
 FUZZ_SANITIZE   := address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer
 FUZZ_CXXFLAGS   ?= -std=c++17 -g -O1 -Wall -Wextra -Werror -ffp-contract=off
 FUZZ_CORE_SRCS  := $(filter-out src/main.cpp,$(wildcard src/*.cpp))

@@ -1,7 +1,8 @@
 #!/bin/sh
 # Writes the seed corpora of the fuzz harnesses into OUT (default
-# fuzz/corpus-work/seeds): OUT/product (every product file of examples/ and of
-# the "--- file" sections of tests/cases/*.cases), OUT/header (the header
+# fuzz/corpus-work/seeds): OUT/product (every product file of examples/,
+# plain and compressed, and of the "--- file" sections of
+# tests/cases/*.cases), OUT/header (the header
 # files among them), OUT/command_line (the "--- args" sections, one word a
 # line) and OUT/base64 (a few encoded texts).
 #
@@ -12,6 +13,12 @@ rm -rf "$OUT"
 mkdir -p "$OUT/product" "$OUT/header" "$OUT/command_line" "$OUT/base64"
 
 for f in examples/*.xml; do cp "$f" "$OUT/product/"; done
+# Every example again in each compressed form whose tool is at hand, so
+# that fuzzing reaches the decoders and what follows their streams.
+for tool in gzip xz bzip2 zstd; do
+    command -v "$tool" >/dev/null 2>&1 || continue
+    for f in examples/*.xml; do "$tool" -q -c <"$f" >"$OUT/product/$(basename "$f").$tool"; done
+done
 for f in examples/*.HDR; do cp "$f" "$OUT/header/"; done
 
 # Sections of the case files.  A section runs from its "--- " line to the next
@@ -52,6 +59,7 @@ printf -- '--if\nL2FUZZINSST_PSO_2_20091101T000000_CMDL.xml\n' > "$OUT/command_l
 printf -- '-i\nL2FUZZINSST_PSO_2_20091101T000000_CMDL.xml\n--hdr\nH.HDR\n' > "$OUT/command_line/header"
 printf -- '--di=sub/\n--if=L2FUZZINSST_PSO_2_20091101T000000_CMDL.xml\n' > "$OUT/command_line/dir"
 printf -- '--column-names\n--split-documents\n--progress\nL2FUZZINSST_PSO_2_20091101T000000_CMDL.xml\n' > "$OUT/command_line/extras"
+printf -- '--max-memory=1\nL2FUZZINSST_PSO_2_20091101T000000_CMDL.xml\n' > "$OUT/command_line/memory"
 
 printf 'TWFu' > "$OUT/base64/man"
 printf 'TWE=\n' > "$OUT/base64/pad1"

@@ -53,27 +53,50 @@ bool could_show_closed(uint32_t lengths, int open_elements)
 
 // libxml2's messages, while a conversion runs on this thread, go to its
 // reporter; the handler in place before is put back afterwards.
+//
+// libxml2 hands its generic handler the parser's context instead of the one
+// set with it on some paths (errors raised while a parser is being made), so
+// the handler finds the reporter through the thread, not through its
+// argument.
 class Libxml2MessagesToReporter {
 public:
     explicit Libxml2MessagesToReporter(Reporter& reporter)
-        : saved_handler_(xmlGenericError), saved_context_(xmlGenericErrorContext)
+        : saved_handler_(xmlGenericError), saved_context_(xmlGenericErrorContext),
+          saved_reporter_(current_reporter_)
     {
+        current_reporter_ = &reporter;
         xmlSetGenericErrorFunc(&reporter, forward);
     }
-    ~Libxml2MessagesToReporter() { xmlSetGenericErrorFunc(saved_context_, saved_handler_); }
+    ~Libxml2MessagesToReporter()
+    {
+        xmlSetGenericErrorFunc(saved_context_, saved_handler_);
+        current_reporter_ = saved_reporter_;
+    }
     Libxml2MessagesToReporter(const Libxml2MessagesToReporter&) = delete;
     Libxml2MessagesToReporter& operator=(const Libxml2MessagesToReporter&) = delete;
 
 private:
-    static void forward(void* context, const char* format, ...)
+    // Called from libxml2's C code: nothing may leave it as an exception.
+    static void forward(void*, const char* format, ...)
     {
-        va_list args;
-        va_start(args, format);
+        if (current_reporter_ == nullptr)
+            return;
+        try {
+            va_list args;
+            va_start(args, format);
+            forward_formatted(*current_reporter_, format, args);
+            va_end(args);
+        } catch (const std::bad_alloc&) {
+            // The message is lost; the parse goes on failing and says so.
+        }
+    }
+
+    static void forward_formatted(Reporter& reporter, const char* format, va_list args)
+    {
         va_list again;
         va_copy(again, args);
         char small[256];
         const int length = std::vsnprintf(small, sizeof small, format, args);
-        va_end(args);
         std::string text;
         if (length >= 0 && static_cast<std::size_t>(length) < sizeof small) {
             text.assign(small, static_cast<std::size_t>(length));
@@ -82,12 +105,18 @@ private:
             std::vsnprintf(&text[0], text.size() + 1, format, again);
         }
         va_end(again);
-        static_cast<Reporter*>(context)->report(MessageKind::kParserMessage, text);
+        reporter.report(MessageKind::kParserMessage, text);
     }
+
+    // The reporter of the conversion running on this thread.
+    static thread_local Reporter* current_reporter_;
 
     xmlGenericErrorFunc saved_handler_;
     void* saved_context_;
+    Reporter* saved_reporter_;
 };
+
+thread_local Reporter* Libxml2MessagesToReporter::current_reporter_ = nullptr;
 
 // One conversion's state, from the start of its input to its end.
 class Conversion : public RecordOutput, private ProductEvents {
@@ -314,10 +343,17 @@ private:
     // reader on every node, and reports a file that cannot be opened or read
     // to its end.  True when it was read to its end.  `progress`: who hears
     // how the reading goes, if anyone.
+    // libxml2's allocations since the last look, where they are watched.
+    MemoryWatch::Events memory_events()
+    {
+        return options_.memory != nullptr ? options_.memory->take_events() : MemoryWatch::Events();
+    }
+
     template <typename Visit>
     bool walk_xml_file(const std::string& path, Visit visit, ProgressWatcher* progress = nullptr)
     {
         XmlInput input;  // outlives the reader that reads from it
+        memory_events();
         if (!input.open(path)) {
             fail(MessageKind::kCannotOpen, format_line("TAIHEN: Unable to open %s\n", path.c_str()));
             return false;
@@ -325,24 +361,38 @@ private:
         ReadProgress* listener = progress != nullptr ? progress->start(input.file_size()) : nullptr;
         input.watch(listener);
         XmlReader reader(xmlReaderForIO(XmlInput::read, nullptr, &input, path.c_str(), nullptr, 0));
-        if (!reader) {
+        if (!reader) {  // the file is open: only memory can have failed
             if (progress != nullptr)
                 progress->finish(input.file_bytes_read());
-            fail(MessageKind::kCannotOpen, format_line("TAIHEN: Unable to open %s\n", path.c_str()));
+            fail(MessageKind::kOutOfMemory,
+                 format_line("TAIHEN: out of memory reading %s\n", path.c_str()));
             return false;
         }
         int result;
         while (!stopped() && (result = xmlTextReaderRead(reader.get())) == 1)
             visit(reader.get());
         reader.reset();
+        if (stopped()) {
+            if (progress != nullptr)
+                progress->finish(input.file_bytes_read());
+            return false;
+        }
+        // Damage behind the point where the parser stopped is told too.
+        input.finish();
         if (progress != nullptr)
             progress->finish(input.file_bytes_read());
-        if (stopped())
-            return false;
-        if (input.failed())
+        const MemoryWatch::Events memory = memory_events();
+        if (memory.over_cap)
+            fail(MessageKind::kOutOfMemory,
+                 format_line("TAIHEN: %s needs more than %zu MiB of memory\n", path.c_str(),
+                             options_.memory->cap_mib()));
+        else if (input.out_of_memory() || memory.failed)
+            fail(MessageKind::kOutOfMemory,
+                 format_line("TAIHEN: out of memory reading %s\n", path.c_str()));
+        else if (input.failed())
             fail(MessageKind::kReadError,
                  format_line("TAIHEN: read error on %s: %s\n", path.c_str(), input.error()));
-        if (result != 0 || input.failed()) {
+        if (result != 0 || input.failed() || memory.over_cap || memory.failed) {
             fail(MessageKind::kParseFailure,
                  format_line("TAIHEN: %s : failed to parse\n", path.c_str()));
             return false;
@@ -403,11 +453,17 @@ private:
         XmlInput input;
         if (!input.open(options_.product_file))
             return PushResult::kFallback;
+        memory_events();
         ProgressWatcher* progress = options_.progress;
         input.watch(progress != nullptr ? progress->start(input.file_size()) : nullptr);
-        const PushResult result = push_parse(input, options_.product_file, *this);
+        PushResult result = push_parse(input, options_.product_file, *this);
         if (progress != nullptr)
             progress->finish(input.file_bytes_read());
+        // Memory refused anywhere, or damage anywhere in the file: the
+        // reader's pass tells it.
+        const MemoryWatch::Events memory = memory_events();
+        if (memory.over_cap || memory.failed || input.failed())
+            result = PushResult::kFallback;
         if (result == PushResult::kConverted)
             end_product_pass(true);
         return result;
@@ -580,6 +636,12 @@ std::once_flag libxml2_ready;
 ConversionOutcome convert_input(const ConversionOptions& options, Sink& sink, Reporter& reporter)
 {
     std::call_once(libxml2_ready, [] { xmlInitParser(); });
+    if (!libxml2_thread_ready()) {
+        reporter.report(MessageKind::kOutOfMemory, "TAIHEN: out of memory\n");
+        ConversionOutcome outcome;
+        outcome.failures = 1;
+        return outcome;
+    }
     try {
         ConversionOutcome outcome;
         if (tries_push_parser(options, sink) && push_conversion(options, sink, reporter, outcome))

@@ -294,6 +294,20 @@ enum class EventSource {
     kPushParser,  // the push parser first for any input, then the reader
 };
 
+// What became of libxml2's allocations, for a program that counts them (a
+// library caller's libxml2 allocates as it always does).
+class MemoryWatch {
+public:
+    virtual ~MemoryWatch() = default;
+    struct Events {
+        bool over_cap = false;  // an allocation was refused past the cap
+        bool failed = false;    // the system refused one
+    };
+    // Since the last call.
+    virtual Events take_events() = 0;
+    virtual std::size_t cap_mib() const = 0;
+};
+
 // One input's conversion.
 struct ConversionOptions {
     std::string product_file;   // as opened: plain, gzip, xz, bzip2 or zstd
@@ -302,6 +316,7 @@ struct ConversionOptions {
     bool split_documents = false;  // every document into an output of its own
     int documents_before = 0;   // documents numbered before this input
     ProgressWatcher* progress = nullptr;  // null: no progress is told
+    MemoryWatch* memory = nullptr;        // null: libxml2's allocations not watched
     // Set (from any thread): the conversion stops at the next element.
     const std::atomic<bool>* stop = nullptr;
     EventSource source = EventSource::kAuto;

@@ -6,6 +6,7 @@
 #include "helpers.h"
 #include "numtext.h"
 #include "program.h"
+#include "xml_memory.h"
 #include "progress.h"
 
 #include <libxml/parser.h>
@@ -446,6 +447,7 @@ enum OptionCode {
     kOptSplitDocuments,
     kOptProgress,
     kOptNoProgress,
+    kOptMaxMemory,
 };
 
 // The products a table is written for, for --help: "A, B, ... and Z".
@@ -494,6 +496,9 @@ void print_usage()
         "                     error (one line a second when it is not a terminal)\n"
         "      --no-progress  never show it (shown by default on a terminal for\n"
         "                     product files of 64 MiB or more)\n"
+        "      --max-memory=MiB\n"
+        "                     stop a pass whose XML parsing needs more memory than\n"
+        "                     this (default 256)\n"
         "      --help         show this help and exit\n"
         "      --version      show the version and exit\n"
         "\n"
@@ -527,6 +532,7 @@ Parsed parse_options(int argc, char** argv, ProgramOptions& options)
         {"split-documents", no_argument, nullptr, kOptSplitDocuments},
         {"progress", no_argument, nullptr, kOptProgress},
         {"no-progress", no_argument, nullptr, kOptNoProgress},
+        {"max-memory", required_argument, nullptr, kOptMaxMemory},
         {"help", no_argument, nullptr, kOptHelp},
         {"version", no_argument, nullptr, kOptVersion},
         {nullptr, 0, nullptr, 0},
@@ -559,6 +565,13 @@ Parsed parse_options(int argc, char** argv, ProgramOptions& options)
             break;
         case kOptNoProgress:
             options.progress = ProgressChoice::kOff;
+            break;
+        case kOptMaxMemory:
+            if (!xml_memory::set_cap_mib(optarg)) {
+                std::fprintf(stderr, "l2xml2ascii: --max-memory takes a whole number of MiB, not '%s'\n",
+                             optarg);
+                return Parsed::kWrong;
+            }
             break;
         case kOptHelp:
             print_usage();
@@ -659,12 +672,27 @@ int make_folders(const std::string& path)
     return S_ISDIR(st.st_mode) ? 0 : ENOTDIR;
 }
 
+// libxml2's allocations as the program counts them.
+class CountedMemory : public MemoryWatch {
+public:
+    Events take_events() override
+    {
+        const xml_memory::Events counted = xml_memory::take_events();
+        Events events;
+        events.over_cap = counted.over_cap;
+        events.failed = counted.failed;
+        return events;
+    }
+    std::size_t cap_mib() const override { return xml_memory::cap_mib(); }
+};
+
 // The program's own run: its options, the text outputs and the printed lines.
 struct Program {
     const ProgramOptions& options;
     PrintingReporter& reporter;
     TextSink& sink;
     ProgressChooser& progress;
+    MemoryWatch& memory;
 
     void say(MessageKind kind, const std::string& line) { reporter.report(kind, line); }
 
@@ -715,6 +743,7 @@ struct Program {
         conversion.product_file = in_directory(options.directory, input);
         conversion.split_documents = options.split_documents;  // numbered from 1 in every input
         conversion.progress = &progress;
+        conversion.memory = &memory;
         conversion.stop = &g_stop;
         sink.start_input(input, conversion.product_file, conversion.header_file, &g_stop);
         convert_input(conversion, sink, reporter);
@@ -757,10 +786,30 @@ void check_standard_output(Reporter& reporter)
     std::clearerr(stdout);
 }
 
+// "out of memory converting INPUT", or without the name when even that
+// line cannot be made.
+void report_out_of_memory(PrintingReporter& reporter, const std::string& input)
+{
+    try {
+        reporter.report(MessageKind::kOutOfMemory,
+                        format_line("TAIHEN: out of memory converting %s\n", input.c_str()));
+    } catch (const std::bad_alloc&) {
+        reporter.count_failure();
+        std::fputs("TAIHEN: out of memory\n", stderr);
+    }
+}
+
 int run_options(int argc, char** argv, PrintingReporter& reporter)
 {
     ProgramOptions options;
-    switch (parse_options(argc, argv, options)) {
+    Parsed parsed;
+    try {
+        parsed = parse_options(argc, argv, options);
+    } catch (const std::bad_alloc&) {
+        std::fputs("TAIHEN: out of memory\n", stderr);
+        return kExitFailure;
+    }
+    switch (parsed) {
     case Parsed::kRun:
         break;
     case Parsed::kDone:
@@ -791,7 +840,8 @@ int run_options(int argc, char** argv, PrintingReporter& reporter)
         run_inputs.push_back(in_directory(options.directory, options.header));
     sink.protect_run_inputs(run_inputs);
     ProgressChooser progress(reporter.status_line(), options.progress);
-    Program program{options, reporter, sink, progress};
+    CountedMemory memory;
+    Program program{options, reporter, sink, progress, memory};
     const StopSignals signals;
     for (const std::string& input : options.inputs) {
         g_stop.store(g_signal != 0);
@@ -801,9 +851,8 @@ int run_options(int argc, char** argv, PrintingReporter& reporter)
             } catch (const std::bad_alloc&) {
                 // Whatever was being built is dropped with its file; what was
                 // written before stays.
-                reporter.report(MessageKind::kOutOfMemory,
-                                format_line("TAIHEN: out of memory converting %s\n", input.c_str()));
                 sink.close_all();
+                report_out_of_memory(reporter, input);
             }
         }
         if (g_signal != 0) {
@@ -828,7 +877,19 @@ int run(int argc, char** argv)
     prepare_standard_streams();
     StatusLine status_line;
     PrintingReporter reporter(status_line);
-    const int status = run_options(argc, argv, reporter);
+    if (!xml_memory::thread_state_ready()) {
+        std::fputs("TAIHEN: out of memory\n", stderr);
+        return kExitFailure;
+    }
+    int status;
+    try {
+        status = run_options(argc, argv, reporter);
+    } catch (const std::bad_alloc&) {
+        // Past the command line and the inputs' own failures: nothing more
+        // is allocated to say it.
+        std::fputs("TAIHEN: out of memory\n", stderr);
+        return kExitFailure;
+    }
     check_standard_output(reporter);
     // A failure to write standard output decides the status too, unless the
     // command line was wrong or named no input.
@@ -839,6 +900,7 @@ int run(int argc, char** argv)
 // harnesses, whose entry is libFuzzer's) can link the driver and call run().
 __attribute__((weak)) int main(int argc, char** argv)
 {
+    xml_memory::install();  // the program's own: never a library caller's
     const int status = run(argc, argv);
     xmlCleanupParser();
     return status;

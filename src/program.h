@@ -50,6 +50,8 @@ public:
     explicit PrintingReporter(StatusLine& status_line) : status_line_(status_line) {}
     void report(MessageKind kind, const std::string& line) override;
     int failures() const { return failures_; }
+    // A failure told some other way (when there is no memory to tell it).
+    void count_failure() { ++failures_; }
     StatusLine& status_line() { return status_line_; }
 
 private:

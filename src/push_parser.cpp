@@ -5,6 +5,8 @@
 #include <libxml/dict.h>
 #include <libxml/parser.h>
 #include <libxml/parserInternals.h>
+#include <libxml/threads.h>
+#include <libxml/xmlversion.h>
 
 #include <condition_variable>
 #include <cstdarg>
@@ -13,6 +15,7 @@
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <string>
 #include <system_error>
 #include <thread>
@@ -193,10 +196,7 @@ private:
 // What the callbacks share: the events' receiver and where the document is.
 class PushState {
 public:
-    PushState(EventQueue& queue, XmlInput& input) : queue_(queue), input_(input)
-    {
-        block_.bytes.reserve(kBlockBytes + 4096);
-    }
+    PushState(EventQueue& queue, XmlInput& input) : queue_(queue), input_(input) {}
 
     void set_context(xmlParserCtxt* ctxt) { ctxt_ = ctxt; }
     bool gave_up() const { return gave_up_; }
@@ -209,7 +209,6 @@ public:
         if (!queue_.put_block(std::move(block_)))
             return false;
         block_ = EventBlock();
-        block_.bytes.reserve(kBlockBytes + 4096);
         return true;
     }
     bool block_full() const { return block_.bytes.size() >= kBlockBytes; }
@@ -332,30 +331,44 @@ void give_up(void* ctx)
         state_of(ctx).give_up();
 }
 
+// The callbacks run inside libxml2's C code: nothing may leave them as an
+// exception, so running out of memory there gives the input to the reader.
+template <typename Step>
+void guarded(void* ctx, Step step)
+{
+    try {
+        step(state_of(ctx));
+    } catch (const std::bad_alloc&) {
+        state_of(ctx).give_up();
+    }
+}
+
 void on_start(void* ctx, const xmlChar* localname, const xmlChar* prefix, const xmlChar*, int,
               const xmlChar**, int attribute_count, int defaulted, const xmlChar** attributes)
 {
-    state_of(ctx).start(localname, prefix, attribute_count, defaulted, attributes);
+    guarded(ctx, [&](PushState& state) {
+        state.start(localname, prefix, attribute_count, defaulted, attributes);
+    });
 }
 
 void on_end(void* ctx, const xmlChar*, const xmlChar*, const xmlChar*)
 {
-    state_of(ctx).end();
+    guarded(ctx, [](PushState& state) { state.end(); });
 }
 
 void on_characters(void* ctx, const xmlChar* text, int length)
 {
-    state_of(ctx).characters(text, length);
+    guarded(ctx, [&](PushState& state) { state.characters(text, length); });
 }
 
 void on_comment(void* ctx, const xmlChar*)
 {
-    state_of(ctx).other_node();
+    guarded(ctx, [](PushState& state) { state.other_node(); });
 }
 
 void on_processing_instruction(void* ctx, const xmlChar*, const xmlChar*)
 {
-    state_of(ctx).other_node();
+    guarded(ctx, [](PushState& state) { state.other_node(); });
 }
 
 void give_up_on_cdata(void* ctx, const xmlChar*, int)
@@ -410,6 +423,15 @@ xmlSAXHandler make_handler()
 
 }  // namespace
 
+bool libxml2_thread_ready()
+{
+#if LIBXML_VERSION >= 21200
+    return xmlCheckThreadLocalStorage() == 0;
+#else
+    return xmlGetGlobalState() != nullptr;
+#endif
+}
+
 namespace {
 
 // libxml2's own messages on the parser's thread (its encoders speak outside
@@ -426,6 +448,8 @@ void give_up_on_generic_message(void* state, const char*, ...)
 PushResult parse_into(XmlInput& input, xmlParserCtxt* ctxt, PushState& state, EventQueue& queue,
                       const char* piece, int got)
 {
+    if (!libxml2_thread_ready())
+        return PushResult::kFallback;
     xmlSetGenericErrorFunc(&state, give_up_on_generic_message);
     for (;;) {
         if (state.gave_up())
@@ -523,15 +547,33 @@ PushResult push_parse(XmlInput& input, const std::string& path, ProductEvents& e
     std::thread parser;
     try {
         parser = std::thread([&] {
-            queue.finish(parse_into(input, ctxt.get(), state, queue, piece + first, got - first));
+            PushResult result = PushResult::kFallback;
+            try {
+                result = parse_into(input, ctxt.get(), state, queue, piece + first, got - first);
+            } catch (const std::bad_alloc&) {
+                // The reader's pass tells it.
+            }
+            queue.finish(result);
         });
     } catch (const std::system_error&) {
         input.watch(progress);
         return PushResult::kFallback;  // no second thread to be had
     }
-    const bool converted = convert_events(queue, events, progress);
-    queue.stop_wanting();
-    parser.join();
+    // Whatever way this ends, the parser's thread is told and waited for.
+    struct Joiner {
+        EventQueue& queue;
+        std::thread& thread;
+        ~Joiner()
+        {
+            queue.stop_wanting();
+            thread.join();
+        }
+    };
+    bool converted;
+    {
+        const Joiner joiner{queue, parser};
+        converted = convert_events(queue, events, progress);
+    }
     input.watch(progress);
     if (!converted)
         return PushResult::kFallback;

@@ -22,6 +22,11 @@ enum class PushResult {
     kFallback,   // the reader must convert the input (again)
 };
 
+// Whether libxml2 has the per-thread state it needs on this thread (it is
+// allocated on first use; releases before 2.12 crash when that fails, later
+// ones end the process).  Allocates it now where it is missing.
+bool libxml2_thread_ready();
+
 // Parses the file read by `input` (named `path`), handing its events to
 // `events`.  Stops early, with kConverted, when `events` says it is stopped.
 PushResult push_parse(XmlInput& input, const std::string& path, ProductEvents& events);

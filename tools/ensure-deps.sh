@@ -6,11 +6,12 @@
 #
 # Sets:
 #   program         a C++ compiler (g++, clang++ or c++), cmake, make,
-#                   pkg-config, libxml2 and libarchive headers
+#                   pkg-config, libxml2, zlib, liblzma, libbz2 and libzstd
+#                   headers
 #   tests           program + GoogleTest, Python 3, gzip, xz, bzip2, zstd
 #   fuzz            program + clang++ with libFuzzer for this machine
 #   memcheck        program + valgrind
-#   newest-libxml2  tests + a C compiler, zlib headers, apt-get, dpkg-deb
+#   newest-libxml2  tests + a C compiler, apt-get, dpkg-deb
 #   python          program + the Python module's needs: pybind11, and for
 #                   the interpreter $PYTHON (default: python3 on the PATH)
 #                   its headers and numpy
@@ -47,11 +48,11 @@ want() {
 }
 add_set() {
     case $1 in
-        program) want cxx cmake make pkg-config libxml2 libarchive ;;
+        program) want cxx cmake make pkg-config libxml2 zlib liblzma libbz2 libzstd ;;
         tests) add_set program; want gtest python3 gzip xz bzip2 zstd ;;
         fuzz) add_set program; want libfuzzer ;;
         memcheck) add_set program; want valgrind ;;
-        newest-libxml2) add_set tests; want cc zlib apt-get dpkg-deb ;;
+        newest-libxml2) add_set tests; want cc apt-get dpkg-deb ;;
         python) add_set program; want python3 python-headers pybind11 numpy ;;
         python-tests) add_set python; want pytest ;;
         check) add_set tests; add_set fuzz; add_set memcheck; add_set newest-libxml2
@@ -75,11 +76,16 @@ cxx() {
     return 1
 }
 
+# have_header HEADER: the compiler finds it.
+have_header() {
+    compiler=$(cxx) || return 1
+    printf '#include <%s>\n' "$1" | "$compiler" -x c++ -E -o /dev/null - >/dev/null 2>&1
+}
+
 # GoogleTest: its pkg-config file, or its header where the compiler looks.
 have_gtest() {
     pkg-config --exists gtest >/dev/null 2>&1 && return 0
-    compiler=$(cxx) || return 1
-    printf '#include <gtest/gtest.h>\n' | "$compiler" -x c++ -E -o /dev/null - >/dev/null 2>&1
+    have_header gtest/gtest.h
 }
 
 # libFuzzer as clang++ links it on this machine, whatever its architecture.
@@ -103,8 +109,10 @@ probe() {
         cxx) cxx >/dev/null ;;
         cc) have cc || have gcc || have clang ;;
         libxml2) pkg-config --exists libxml-2.0 ;;
-        libarchive) pkg-config --exists libarchive ;;
         zlib) pkg-config --exists zlib ;;
+        liblzma) pkg-config --exists liblzma ;;
+        libbz2) have_header bzlib.h ;;  # no pkg-config file on Debian 12
+        libzstd) pkg-config --exists libzstd ;;
         gtest) have_gtest ;;
         libfuzzer) have_libfuzzer ;;
         time) [ -x /usr/bin/time ] ;;  # the benchmark runs /usr/bin/time itself
@@ -126,8 +134,10 @@ describe() {
         cxx) echo "C++ compiler (g++ or clang++)|g++" ;;
         cc) echo "C compiler|gcc" ;;
         libxml2) echo "libxml2 headers|libxml2-dev" ;;
-        libarchive) echo "libarchive headers|libarchive-dev" ;;
         zlib) echo "zlib headers|zlib1g-dev" ;;
+        liblzma) echo "liblzma headers|liblzma-dev" ;;
+        libbz2) echo "libbz2 headers|libbz2-dev" ;;
+        libzstd) echo "libzstd headers|libzstd-dev" ;;
         gtest) echo "GoogleTest|libgtest-dev" ;;
         libfuzzer) echo "clang++ with libFuzzer|clang libclang-rt-dev" ;;
         xz) echo "xz|xz-utils" ;;

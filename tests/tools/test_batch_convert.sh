@@ -74,7 +74,7 @@ begin "a damaged product is named, the others still convert, other files are lef
 damaged=$work/damaged
 mkdir "$damaged"
 cp "$products/${stem}1.xml" "$products/${stem}2.xml.gz" "$damaged/"
-head -c 300 "$products/${stem}2.xml.gz" >"$damaged/${stem}7.xml.gz"
+head -c 20 "$products/${stem}2.xml.gz" >"$damaged/${stem}7.xml.gz"
 echo "not a product" >"$damaged/notes.txt"
 echo "not a product" >"$damaged/${stem}8.xml.log"
 run PATH="$NO_PROGRAM_PATH" sh "$script" -p "$program" "$damaged"

@@ -12,10 +12,10 @@ trap 'rm -rf "$work"' EXIT
 failures=0
 count=0
 
-PROGRAM_PKGS="g++ cmake make pkg-config libxml2-dev libarchive-dev"
+PROGRAM_PKGS="g++ cmake make pkg-config libxml2-dev zlib1g-dev liblzma-dev libbz2-dev libzstd-dev"
 TESTS_PKGS="$PROGRAM_PKGS libgtest-dev python3 gzip xz-utils bzip2 zstd"
 PYTHON_PKGS="python3-dev pybind11-dev python3-numpy"
-CHECK_PKGS="$TESTS_PKGS clang libclang-rt-dev valgrind gcc zlib1g-dev openssh-server parallel $PYTHON_PKGS python3-pytest"
+CHECK_PKGS="$TESTS_PKGS clang libclang-rt-dev valgrind gcc openssh-server parallel $PYTHON_PKGS python3-pytest"
 
 # A new made-up system in $fake: apt-get and root unless said otherwise.
 new_system() {
@@ -23,13 +23,18 @@ new_system() {
     rm -rf "$fake"
     mkdir -p "$fake/bin" "$fake/has" "$fake/templates"
     for tool in mkdir rm chmod cat; do ln -s "$(command -v $tool)" "$fake/bin/$tool"; done
-    # A compiler: preprocessing finds gtest/gtest.h only once it is there,
-    # and linking with libFuzzer works only once the fuzzer runtime is there.
+    # A compiler: preprocessing finds an included header (gtest/gtest.h,
+    # bzlib.h) only once it is there, and linking with libFuzzer works only
+    # once the fuzzer runtime is there.
     cat >"$fake/templates/compiler" <<'EOF'
 #!/bin/sh
 for a; do
     case $a in
-        -E) [ -f "$FAKE/has/gtest.h" ] || exit 1 ;;
+        -E) while IFS= read -r line; do
+                case $line in
+                    *"<"*">"*) h=${line#*<}; h=${h%>*}; [ -f "$FAKE/has/${h##*/}" ] || exit 1 ;;
+                esac
+            done ;;
         -fsanitize=fuzzer) [ -f "$FAKE/has/libfuzzer" ] || exit 1 ;;
     esac
 done
@@ -63,8 +68,10 @@ for p; do
     case $p in
         xz-utils) bin xz ;;
         libxml2-dev) : >"$FAKE/has/libxml-2.0.pc" ;;
-        libarchive-dev) : >"$FAKE/has/libarchive.pc" ;;
         zlib1g-dev) : >"$FAKE/has/zlib.pc" ;;
+        liblzma-dev) : >"$FAKE/has/liblzma.pc" ;;
+        libbz2-dev) : >"$FAKE/has/bzlib.h" ;;
+        libzstd-dev) : >"$FAKE/has/libzstd.pc" ;;
         libgtest-dev) : >"$FAKE/has/gtest.h" ;;
         python3-dev) : >"$FAKE/has/Python.h" ;;
         pybind11-dev) : >"$FAKE/has/pybind11.pc" ;;
@@ -202,7 +209,7 @@ run check
 check "status 0" [ "$rc" = 0 ]
 check "update, then one install" [ "$(apt_calls | cut -d' ' -f2 | tr '\n' ' ')" = "update install " ]
 check "everything missing and nothing present" \
-    [ "$(installed_packages)" = "$(sorted libgtest-dev python3 gzip xz-utils bzip2 zstd clang libclang-rt-dev gcc zlib1g-dev openssh-server parallel $PYTHON_PKGS python3-pytest)" ]
+    [ "$(installed_packages)" = "$(sorted libgtest-dev python3 gzip xz-utils bzip2 zstd clang libclang-rt-dev gcc openssh-server parallel $PYTHON_PKGS python3-pytest)" ]
 
 begin "root: the Python module's needs are asked of the interpreter"
 has $PROGRAM_PKGS python3 pybind11-dev
@@ -258,7 +265,7 @@ check "apt-get is never called" [ -z "$(apt_calls)" ]
 check "one command with every package" \
     [ "$(printf '%s\n' "$err" | grep -c "^    sudo apt-get update && sudo apt-get install -y --no-install-recommends $CHECK_PKGS\$")" = 1 ]
 check "the names of what is missing" \
-    [ "$(printf '%s\n' "$err" | head -n 1)" = "ensure-deps: missing: C++ compiler (g++ or clang++), cmake, make, pkg-config, libxml2 headers, libarchive headers, GoogleTest, python3, gzip, xz, bzip2, zstd, clang++ with libFuzzer, valgrind, C compiler, zlib headers, sshd, GNU parallel, Python headers, pybind11, numpy, pytest" ]
+    [ "$(printf '%s\n' "$err" | head -n 1)" = "ensure-deps: missing: C++ compiler (g++ or clang++), cmake, make, pkg-config, libxml2 headers, zlib headers, liblzma headers, libbz2 headers, libzstd headers, GoogleTest, python3, gzip, xz, bzip2, zstd, clang++ with libFuzzer, valgrind, C compiler, sshd, GNU parallel, Python headers, pybind11, numpy, pytest" ]
 
 begin "not root, no sudo: the command to run as root"
 uid=1000
@@ -267,7 +274,7 @@ run check
 check "status 1" [ "$rc" = 1 ]
 check "no sudo in the advice" sh -c '! printf "%s" "$1" | grep -q sudo' sh "$err"
 check "run as root" \
-    [ "$(printf '%s\n' "$err" | grep -c "^    apt-get update && apt-get install -y --no-install-recommends clang libclang-rt-dev valgrind gcc zlib1g-dev openssh-server parallel $PYTHON_PKGS python3-pytest\$")" = 1 ]
+    [ "$(printf '%s\n' "$err" | grep -c "^    apt-get update && apt-get install -y --no-install-recommends clang libclang-rt-dev valgrind gcc openssh-server parallel $PYTHON_PKGS python3-pytest\$")" = 1 ]
 
 begin "no apt-get: the missing requirements by name"
 drop apt-get
@@ -276,7 +283,7 @@ for uid in 0 1000; do
     run check
     check "uid $uid: status 1" [ "$rc" = 1 ]
     check "uid $uid: names" [ "$(printf '%s\n' "$err" | head -n 1)" = \
-        "ensure-deps: missing: GoogleTest, python3, gzip, xz, bzip2, zstd, clang++ with libFuzzer, valgrind, C compiler, zlib headers, apt-get, sshd, GNU parallel, Python headers, pybind11, numpy, pytest" ]
+        "ensure-deps: missing: GoogleTest, python3, gzip, xz, bzip2, zstd, clang++ with libFuzzer, valgrind, C compiler, apt-get, sshd, GNU parallel, Python headers, pybind11, numpy, pytest" ]
     check "uid $uid: no apt-get advice" sh -c '! printf "%s" "$1" | grep -q "apt-get install"' sh "$err"
 done
 
