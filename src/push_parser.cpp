@@ -19,6 +19,7 @@
 #include <string>
 #include <system_error>
 #include <thread>
+#include <utility>
 
 namespace {
 
@@ -33,6 +34,12 @@ constexpr int kMostDepth = 200;
 
 // Bytes handed to the parser at a time.
 constexpr int kChunk = 1 << 16;
+
+// The white space of XML.
+inline bool is_blank(xmlChar c)
+{
+    return c == ' ' || c == '\n' || c == '\t' || c == '\r';
+}
 
 struct ParserContextFree {
     void operator()(xmlParserCtxt* ctxt) const
@@ -53,16 +60,72 @@ enum EventKind : char { kStart = 'S', kText = 'T', kEnd = 'E' };
 constexpr std::size_t kBlockBytes = std::size_t{1} << 16;
 constexpr std::size_t kBlocksAhead = 4;
 
-struct EventBlock {
-    std::string bytes;
-    uint64_t file_bytes_read = 0;  // of the file, when the block was full
+// The bytes of a block, written through a cursor: the callbacks run for
+// every element and text of the file, and a string's append per field was a
+// quarter of the parser's thread.
+class EventBytes {
+public:
+    EventBytes() : data_(new char[kFirstCapacity]), capacity_(kFirstCapacity) {}
+    EventBytes(EventBytes&& other) noexcept { *this = std::move(other); }
+    EventBytes& operator=(EventBytes&& other) noexcept
+    {
+        data_ = std::move(other.data_);
+        size_ = std::exchange(other.size_, 0);
+        capacity_ = std::exchange(other.capacity_, 0);
+        return *this;
+    }
+
+    const char* data() const { return data_.get(); }
+    std::size_t size() const { return size_; }
+    void resize_down(std::size_t size) { size_ = size; }
+
+    // Room for `count` more bytes at the end.
+    char* room(std::size_t count)
+    {
+        if (capacity_ - size_ < count)
+            grow(count);
+        return data_.get() + size_;
+    }
+    void add(const char* bytes, std::size_t count)
+    {
+        std::memcpy(room(count), bytes, count);
+        size_ += count;
+    }
+    template <typename T>
+    void put(const T& value)
+    {
+        add(reinterpret_cast<const char*>(&value), sizeof value);
+    }
+    template <typename T>
+    void put_at(std::size_t offset, const T& value)
+    {
+        std::memcpy(data_.get() + offset, &value, sizeof value);
+    }
+
+private:
+    // Enough for the events of one chunk beyond a full block, mostly.
+    static constexpr std::size_t kFirstCapacity = kBlockBytes + (std::size_t{1} << 14);
+
+    void grow(std::size_t count)
+    {
+        std::size_t capacity = capacity_ == 0 ? kFirstCapacity : capacity_ * 2;
+        while (capacity - size_ < count)
+            capacity *= 2;
+        std::unique_ptr<char[]> data(new char[capacity]);
+        std::memcpy(data.get(), data_.get(), size_);
+        data_ = std::move(data);
+        capacity_ = capacity;
+    }
+
+    std::unique_ptr<char[]> data_;
+    std::size_t size_ = 0;
+    std::size_t capacity_ = 0;
 };
 
-template <typename T>
-void put(std::string& out, const T& value)
-{
-    out.append(reinterpret_cast<const char*>(&value), sizeof value);
-}
+struct EventBlock {
+    EventBytes bytes;
+    uint64_t file_bytes_read = 0;  // of the file, when the block was full
+};
 
 template <typename T>
 T take(const char*& at)
@@ -203,15 +266,27 @@ public:
     void give_up() { gave_up_ = true; }
 
     // Hands the block gathered so far over; false when no more is wanted.
+    // A text still being gathered moves on to the next block whole.
     bool hand_over()
     {
+        EventBlock next;
+        if (text_at_ != kNoText) {
+            next.bytes.add(block_.bytes.data() + text_at_, block_.bytes.size() - text_at_);
+            block_.bytes.resize_down(text_at_);
+            text_at_ = 0;
+        }
         block_.file_bytes_read = input_.file_bytes_read();
         if (!queue_.put_block(std::move(block_)))
             return false;
-        block_ = EventBlock();
+        block_ = std::move(next);
         return true;
     }
-    bool block_full() const { return block_.bytes.size() >= kBlockBytes; }
+    // Full, not counting a text still being gathered (so that a long text
+    // is not moved from block to block).
+    bool block_full() const
+    {
+        return (text_at_ != kNoText ? text_at_ : block_.bytes.size()) >= kBlockBytes;
+    }
 
     void start(const xmlChar* name, const xmlChar* prefix, int attribute_count,
                int defaulted, const xmlChar** attributes)
@@ -229,24 +304,25 @@ public:
         // "/>" makes the element empty, and its end follows at once.
         const xmlChar* rest = ctxt_->input != nullptr ? ctxt_->input->cur : nullptr;
         const bool empty = rest != nullptr && rest[0] == '/' && rest[1] == '>';
-        std::string& out = block_.bytes;
-        out += kStart;
-        put(out, name);
-        put(out, static_cast<char>(xmlDictOwns(ctxt_->dict, name) == 1));
-        put(out, static_cast<int32_t>(depth_));
-        put(out, static_cast<char>(empty));
+        EventBytes& out = block_.bytes;
+        out.put(kStart);
+        out.put(name);
+        out.put(static_cast<char>(xmlDictOwns(ctxt_->dict, name) == 1));
+        out.put(static_cast<int32_t>(depth_));
+        out.put(static_cast<char>(empty));
         uint32_t unprefixed = 0;
         for (int i = 0; i < attribute_count; ++i)
             unprefixed += attributes[5 * i + 1] == nullptr ? 1 : 0;
-        put(out, unprefixed);
+        out.put(unprefixed);
         for (int i = 0; i < attribute_count; ++i) {
             const xmlChar** a = attributes + 5 * i;
             if (a[1] != nullptr)
                 continue;
-            put(out, reinterpret_cast<const char*>(a[0]));
-            put(out, static_cast<uint32_t>(a[4] - a[3]));
-            out.append(reinterpret_cast<const char*>(a[3]), static_cast<std::size_t>(a[4] - a[3]));
-            out += '\0';
+            const auto length = static_cast<uint32_t>(a[4] - a[3]);
+            out.put(reinterpret_cast<const char*>(a[0]));
+            out.put(length);
+            out.add(reinterpret_cast<const char*>(a[3]), length);
+            out.put('\0');
         }
         if (empty)
             empty_end_follows_ = true;
@@ -264,21 +340,35 @@ public:
             return;
         }
         --depth_;
-        block_.bytes += kEnd;
-        put(block_.bytes, static_cast<int32_t>(depth_));
+        block_.bytes.put(kEnd);
+        block_.bytes.put(static_cast<int32_t>(depth_));
     }
 
+    // The text goes straight into the block, behind a header whose length
+    // is filled in when the text ends.
     void characters(const xmlChar* text, int length)
     {
         if (gave_up_)
             return;
-        if (text_.size() + static_cast<std::size_t>(length) > kMaxTextLength) {
+        EventBytes& out = block_.bytes;
+        if (text_at_ == kNoText) {
+            text_at_ = out.size();
+            out.put(kText);
+            out.put(static_cast<int32_t>(depth_));
+            out.put(uint32_t{0});
+        }
+        const auto count = static_cast<std::size_t>(length);
+        if (out.size() - text_at_ - kTextHeader + count > kMaxTextLength) {
             gave_up_ = true;
             return;
         }
-        text_.append(reinterpret_cast<const char*>(text), static_cast<std::size_t>(length));
-        for (int i = 0; white_ && i < length; ++i)
-            white_ = text[i] == ' ' || text[i] == '\n' || text[i] == '\t' || text[i] == '\r';
+        out.add(reinterpret_cast<const char*>(text), count);
+        if (white_) {
+            int i = 0;
+            while (i < length && is_blank(text[i]))
+                ++i;
+            white_ = i == length;
+        }
     }
 
     // A node that is not text ends the text before it.
@@ -289,21 +379,25 @@ public:
     }
 
 private:
+    static constexpr std::size_t kNoText = ~std::size_t{0};
+    // Kind, depth, length.
+    static constexpr std::size_t kTextHeader = 1 + sizeof(int32_t) + sizeof(uint32_t);
+
     // White space alone is passed over by the conversion, whichever the
     // source: it is not handed on.
     void flush_text()
     {
-        if (text_.empty())
+        if (text_at_ == kNoText)
             return;
-        if (!white_) {
-            std::string& out = block_.bytes;
-            out += kText;
-            put(out, static_cast<int32_t>(depth_));
-            put(out, static_cast<uint32_t>(text_.size()));
-            out += text_;
-            out += '\0';
+        EventBytes& out = block_.bytes;
+        if (white_) {
+            out.resize_down(text_at_);
+        } else {
+            const std::size_t length = out.size() - text_at_ - kTextHeader;
+            out.put_at(text_at_ + 1 + sizeof(int32_t), static_cast<uint32_t>(length));
+            out.put('\0');
         }
-        text_.clear();
+        text_at_ = kNoText;
         white_ = true;
     }
 
@@ -314,7 +408,7 @@ private:
     int depth_ = 0;                   // elements open
     bool empty_end_follows_ = false;  // the end of an element written <a/> comes next
     bool gave_up_ = false;
-    std::string text_;                // the text node being gathered
+    std::size_t text_at_ = kNoText;   // where the text being gathered begins
     bool white_ = true;               // it is white space alone so far
 };
 

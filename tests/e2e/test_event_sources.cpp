@@ -197,6 +197,35 @@ TEST_F(EventSourceTest, ProgramGivesTheSameFilesLinesAndStatus)
     }
 }
 
+// Products large enough that their events fill many blocks between the
+// parser's thread and the conversion's, and texts longer than the pieces the
+// parser is fed, so that a text still being gathered crosses from one block
+// to the next.
+TEST_F(EventSourceTest, LargeProductsAndLongTextsGiveTheSameResult)
+{
+    struct Made {
+        const char* type;
+        std::vector<std::string> options;
+    };
+    const Made made[] = {
+        {"pki", {"--records", "3000"}},
+        {"egg", {"--records", "600"}},
+        {"prp", {"--size-mb", "1.5", "--docs", "3"}},
+    };
+    for (const Made& m : made) {
+        const std::string file = dir_ + "/" + kStem + m.type + ".xml";
+        std::vector<std::string> argv = {"python3", L2_SOURCE_DIR "/tools/l2gen.py", m.type,
+                                         "--out", file, "--seed", "9"};
+        argv.insert(argv.end(), m.options.begin(), m.options.end());
+        const e2e::RunResult gen = e2e::run_command("/usr/bin/env", argv, dir_, 120.0);
+        ASSERT_EQ(0, gen.status) << gen.err;
+        const Compared c = compare_sources(file);
+        EXPECT_TRUE(c.same) << m.type << "\n--- reader\n" << c.reader.substr(0, 2000)
+                            << "--- push\n" << c.push.substr(0, 2000);
+        EXPECT_TRUE(c.pushed) << m.type;
+    }
+}
+
 // XML that no one here wrote: every XML file of libxml2's source.
 TEST_F(EventSourceTest, Libxml2TestSuiteGivesTheSameResult)
 {
