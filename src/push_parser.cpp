@@ -41,6 +41,25 @@ inline bool is_blank(xmlChar c)
     return c == ' ' || c == '\n' || c == '\t' || c == '\r';
 }
 
+// Whether `text` is white space alone.  The indentation between elements,
+// most of the texts of a product, is a line end and spaces: spaces are
+// looked at eight at a time.
+inline bool all_blank(const xmlChar* text, std::size_t length)
+{
+    constexpr uint64_t kEightSpaces = 0x2020202020202020u;
+    std::size_t i = 0;
+    while (i < length) {
+        uint64_t eight;
+        if (i + 8 <= length && (std::memcpy(&eight, text + i, 8), eight == kEightSpaces))
+            i += 8;
+        else if (is_blank(text[i]))
+            ++i;
+        else
+            return false;
+    }
+    return true;
+}
+
 struct ParserContextFree {
     void operator()(xmlParserCtxt* ctxt) const
     {
@@ -363,12 +382,8 @@ public:
             return;
         }
         out.add(reinterpret_cast<const char*>(text), count);
-        if (white_) {
-            int i = 0;
-            while (i < length && is_blank(text[i]))
-                ++i;
-            white_ = i == length;
-        }
+        if (white_)
+            white_ = all_blank(text, count);
     }
 
     // A node that is not text ends the text before it.
