@@ -491,7 +491,7 @@ void print_usage()
         "                     columns: '# ' and the names (units in brackets)\n"
         "      --split-documents\n"
         "                     write every PDF_File into a file of its own: the k-th\n"
-        "                     document of the run gets '_k' before '.pdf'\n"
+        "                     document of each input gets '_k' before '.pdf'\n"
         "      --progress     show the progress of every product pass on standard\n"
         "                     error (one line a second when it is not a terminal)\n"
         "      --no-progress  never show it (shown by default on a terminal for\n"
