@@ -78,13 +78,15 @@ enum EventKind : char { kStart = 'S', kText = 'T', kEnd = 'E' };
 // blocks wait for the conversion.
 constexpr std::size_t kBlockBytes = std::size_t{1} << 16;
 constexpr std::size_t kBlocksAhead = 4;
+// Room for a full block and the events of the chunk that filled it, mostly.
+constexpr std::size_t kBlockCapacity = kBlockBytes + (std::size_t{1} << 14);
 
 // The bytes of a block, written through a cursor: the callbacks run for
 // every element and text of the file, and a string's append per field was a
 // quarter of the parser's thread.
 class EventBytes {
 public:
-    EventBytes() : data_(new char[kFirstCapacity]), capacity_(kFirstCapacity) {}
+    EventBytes() = default;
     EventBytes(EventBytes&& other) noexcept { *this = std::move(other); }
     EventBytes& operator=(EventBytes&& other) noexcept
     {
@@ -115,6 +117,12 @@ public:
     {
         add(reinterpret_cast<const char*>(&value), sizeof value);
     }
+    // Room for `capacity` bytes in all, at least.
+    void reserve(std::size_t capacity)
+    {
+        if (capacity_ < capacity)
+            reallocate(capacity);
+    }
     template <typename T>
     void put_at(std::size_t offset, const T& value)
     {
@@ -122,16 +130,21 @@ public:
     }
 
 private:
-    // Enough for the events of one chunk beyond a full block, mostly.
-    static constexpr std::size_t kFirstCapacity = kBlockBytes + (std::size_t{1} << 14);
+    // A small document's events fit in the first few kB.
+    static constexpr std::size_t kFirstCapacity = std::size_t{1} << 12;
 
     void grow(std::size_t count)
     {
         std::size_t capacity = capacity_ == 0 ? kFirstCapacity : capacity_ * 2;
         while (capacity - size_ < count)
             capacity *= 2;
+        reallocate(capacity);
+    }
+    void reallocate(std::size_t capacity)
+    {
         std::unique_ptr<char[]> data(new char[capacity]);
-        std::memcpy(data.get(), data_.get(), size_);
+        if (size_ != 0)
+            std::memcpy(data.get(), data_.get(), size_);
         data_ = std::move(data);
         capacity_ = capacity;
     }
@@ -298,6 +311,8 @@ public:
         if (!queue_.put_block(std::move(block_)))
             return false;
         block_ = std::move(next);
+        // A file that filled a block is large: the next ones start full size.
+        block_.bytes.reserve(kBlockCapacity);
         return true;
     }
     // Full, not counting a text still being gathered (so that a long text
@@ -597,6 +612,8 @@ bool convert_events(EventQueue& queue, ProductEvents& events, ReadProgress* prog
     while (queue.take_block(block)) {
         if (progress != nullptr)
             progress->update(block.file_bytes_read);
+        if (block.bytes.size() == 0)
+            continue;
         const char* at = block.bytes.data();
         const char* const end = at + block.bytes.size();
         while (at < end) {
