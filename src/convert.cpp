@@ -264,10 +264,53 @@ private:
     // what the reader calls white space.
     void text(const xmlChar* text, int open_elements) override
     {
+        if (text_in_parts_ != TextInParts::kNone) {
+            end_text_in_parts(text);
+            return;
+        }
         const ProductDescription* p = open_product_;
-        if (p != nullptr && open_elements >= p->fewest_open_for_text &&
-            tag_path_shows(TAG_flags, p->record) && !is_xml_white_space(text))
+        if (routes_text(p, open_elements) && !is_xml_white_space(text))
             p->put_text(*records_, TAG_flags, as_text(text), *this);
+    }
+
+    // A long text's parts go on as they come where the product takes them so
+    // (documents), and are joined into the text where it does not.
+    void text_part(const xmlChar* part, std::size_t length, int open_elements) override
+    {
+        const ProductDescription* p = open_product_;
+        if (text_in_parts_ == TextInParts::kNone) {
+            text_in_parts_ = !routes_text(p, open_elements) ? TextInParts::kPassedOver
+                             : p->put_text_part != nullptr  ? TextInParts::kPassedOn
+                                                            : TextInParts::kJoined;
+        }
+        if (text_in_parts_ == TextInParts::kPassedOn)
+            p->put_text_part(*records_, TAG_flags, as_text(part), length, false, *this);
+        else if (text_in_parts_ == TextInParts::kJoined)
+            joined_text_.append(as_text(part), length);
+    }
+
+    void end_text_in_parts(const xmlChar* last)
+    {
+        const ProductDescription* p = open_product_;
+        const TextInParts way = text_in_parts_;
+        text_in_parts_ = TextInParts::kNone;
+        if (way == TextInParts::kPassedOn) {
+            p->put_text_part(*records_, TAG_flags, as_text(last), std::strlen(as_text(last)), true,
+                             *this);
+        } else if (way == TextInParts::kJoined) {
+            joined_text_ += as_text(last);
+            if (!is_xml_white_space(reinterpret_cast<const xmlChar*>(joined_text_.c_str())))
+                p->put_text(*records_, TAG_flags, joined_text_.c_str(), *this);
+            std::string().swap(joined_text_);
+        }
+    }
+
+    // Text is for the open product when it sits inside one of its records,
+    // deep enough for the setter to use it.
+    bool routes_text(const ProductDescription* p, int open_elements) const
+    {
+        return p != nullptr && open_elements >= p->fewest_open_for_text &&
+               tag_path_shows(TAG_flags, p->record);
     }
 
     // -----------------------------------------------------------------------
@@ -512,6 +555,10 @@ private:
     int32_t HDR_TAG_flags = 0;  // header bits of the header elements now open
     int32_t product = kNoProduct;  // bit of the product whose section is open, or 0
     const ProductDescription* open_product_ = nullptr;  // its description
+    // What becomes of the text whose parts are coming (none: no text is).
+    enum class TextInParts { kNone, kPassedOn, kJoined, kPassedOver };
+    TextInParts text_in_parts_ = TextInParts::kNone;
+    std::string joined_text_;
     ProductRecordsPtr records_;    // the records and the header's epoch reference
     TagCodeCache codes_;           // element codes by name, for this pass
     std::vector<Value> values_;    // a finished record's values

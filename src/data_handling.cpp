@@ -797,6 +797,11 @@ void PutToStruct_SST_PRM_2(ProductRecords& records, const TagPath& tags, const c
 
 struct SST_PRP_2_record {
     int32_t encoding;  // 1: the document's text is base64
+    // A document's text may come in parts: what is decoded so far.
+    bool in_text;              // a part of the text has come
+    Base64Decoder decoder;
+    unsigned char held[3];     // the last group's bytes decoded so far
+    std::size_t held_count;
 };
 
 constexpr CodePath kDocumentRecord =
@@ -804,7 +809,9 @@ constexpr CodePath kDocumentRecord =
 
 void initialize_SST_PRP_2_data(ProductRecords& records)
 {
-    record_in<SST_PRP_2_record>(records).encoding = 0;
+    SST_PRP_2_record& record = record_in<SST_PRP_2_record>(records);
+    record.encoding = 0;
+    record.in_text = false;
 }
 
 void PutToStruct_SST_PRP_2_Encoding(ProductRecords& records, int32_t encoding)
@@ -825,38 +832,55 @@ void PutToStruct_SST_PRP_2(ProductRecords& records, const TagPath& tags, const c
     PutToStruct_SST_PRP_2_Encoding(records, base64 ? 1 : 0);
 }
 
-void OutputToFile_SST_PRP_2_Document(ProductRecords& records, RecordOutput& out, const char* text)
+// Writes a document's text, or the part of it that has come (`last`: the
+// text has ended).
+void OutputToFile_SST_PRP_2_Document(ProductRecords& records, RecordOutput& out, const char* text,
+                                     std::size_t length, bool last)
 {
-    const std::size_t length = std::strlen(text);
+    SST_PRP_2_record& record = record_in<SST_PRP_2_record>(records);
+    const bool first = !record.in_text;
+    if (first) {
+        record.in_text = true;
+        record.decoder = Base64Decoder();
+        record.held_count = 0;
+    }
     if (GetFromStruct_SST_PRP_2_Encoding(records) == 1) {
         // Decoded a piece at a time, whatever the document's size.  Only the
         // document's own bytes go out: not the zero bytes that stand for the
         // pad characters of the last complete group, so the last three bytes
         // decoded (that group's) wait until the text has ended.
         constexpr std::size_t kPiece = std::size_t{1} << 16;  // characters
-        constexpr std::size_t kHeld = 3;                      // one group's bytes
+        constexpr std::size_t kHeld = sizeof record.held;     // one group's bytes
         const std::size_t piece = std::min(length, kPiece);
         std::unique_ptr<unsigned char[]> buffer(new unsigned char[kHeld + 3 * (piece / 4 + 1)]);
-        Base64Decoder decoder;
-        std::size_t held = 0;
+        std::size_t held = record.held_count;
+        std::memcpy(buffer.get(), record.held, held);
         for (std::size_t at = 0; at < length; at += piece) {
             const std::size_t n = std::min(piece, length - at);
-            const std::size_t total = held + decoder.decode(text + at, n, buffer.get() + held);
+            const std::size_t total = held + record.decoder.decode(text + at, n, buffer.get() + held);
             held = std::min(total, kHeld);
             out.document_bytes(reinterpret_cast<const char*>(buffer.get()), total - held);
             std::memmove(buffer.get(), buffer.get() + total - held, held);
         }
-        // A group of four "=" (or "x===") still yields only its own three
-        // bytes; nothing before it is a pad.
-        const std::size_t pads =
-            std::min(static_cast<std::size_t>(decoder.last_group_pads()), kHeld);
-        if (held > pads)
-            out.document_bytes(reinterpret_cast<const char*>(buffer.get()), held - pads);
+        std::memcpy(record.held, buffer.get(), held);
+        record.held_count = held;
+        if (last) {
+            // A group of four "=" (or "x===") still yields only its own three
+            // bytes; nothing before it is a pad.
+            const std::size_t pads =
+                std::min(static_cast<std::size_t>(record.decoder.last_group_pads()), kHeld);
+            if (held > pads)
+                out.document_bytes(reinterpret_cast<const char*>(buffer.get()), held - pads);
+        }
     } else {
-        out.report(MessageKind::kWarning, "no encoding!\n");
+        if (first)
+            out.report(MessageKind::kWarning, "no encoding!\n");
         out.document_bytes(text, length);
     }
-    PutToStruct_SST_PRP_2_Encoding(records, 0);
+    if (last) {
+        record.in_text = false;
+        PutToStruct_SST_PRP_2_Encoding(records, 0);
+    }
 }
 
 void PutToStruct_SST_PRP_2_Text(ProductRecords& records, const TagPath& tags, const char* text,
@@ -864,7 +888,15 @@ void PutToStruct_SST_PRP_2_Text(ProductRecords& records, const TagPath& tags, co
 {
     // Without an output the document's text is dropped.
     if (tag_path_shows(tags, kDocumentRecord) && output.takes_documents())
-        OutputToFile_SST_PRP_2_Document(records, output, text);
+        OutputToFile_SST_PRP_2_Document(records, output, text, std::strlen(text), true);
+}
+
+void PutToStruct_SST_PRP_2_TextPart(ProductRecords& records, const TagPath& tags,
+                                    const char* part, std::size_t length, bool last,
+                                    RecordOutput& output)
+{
+    if (tag_path_shows(tags, kDocumentRecord) && output.takes_documents())
+        OutputToFile_SST_PRP_2_Document(records, output, part, length, last);
 }
 
 constexpr AttributeRoute kDocumentAttributes[] = {
@@ -884,6 +916,7 @@ constexpr ProductDescription kSST_PRP_2_description = {
     0,
     nullptr, 0,
     initialize_SST_PRP_2_data, PutToStruct_SST_PRP_2_Text, nullptr,
+    PutToStruct_SST_PRP_2_TextPart,
 };
 
 // ===========================================================================

@@ -52,6 +52,10 @@ public:
                                bool empty, AttributeLookup& attributes) = 0;
     // A text node: adjacent character data and references, as one.
     virtual void text(const xmlChar* text, int depth) = 0;
+    // A part of a text node that is not white space alone, handed on before
+    // the node has ended so that no source need hold a long text whole; the
+    // node's last part then comes as text().  The reader never cuts texts.
+    virtual void text_part(const xmlChar* part, std::size_t length, int depth) = 0;
     virtual void element_end(int depth) = 0;
     // The pass is to end now.
     virtual bool stopped() const = 0;

@@ -184,6 +184,11 @@ struct ProductDescription {
                      RecordOutput& output);
     // The finished record's values in column order (tables only).
     void (*values)(const ProductRecords& records, Value* out);
+    // Takes a text in parts as they come (`last`: the text has ended), for
+    // products whose texts may be long (documents); null: the parts are
+    // joined and go to put_text.
+    void (*put_text_part)(ProductRecords& records, const TagPath& tags, const char* part,
+                          std::size_t length, bool last, RecordOutput& output) = nullptr;
 
     bool is_documents() const { return column_count == 0; }
 };

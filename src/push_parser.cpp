@@ -72,7 +72,9 @@ using ParserContext = std::unique_ptr<xmlParserCtxt, ParserContextFree>;
 
 // Events pass from the parser's thread to the conversion's in blocks of
 // bytes: a kind, then its fields.
-enum EventKind : char { kStart = 'S', kText = 'T', kEnd = 'E' };
+// A text part ('P') is a text's beginning, its end following as 'P's and a
+// last 'T'.
+enum EventKind : char { kStart = 'S', kText = 'T', kTextPart = 'P', kEnd = 'E' };
 
 // About this many bytes of events make a block; at most kBlocksAhead
 // blocks wait for the conversion.
@@ -299,10 +301,15 @@ public:
 
     // Hands the block gathered so far over; false when no more is wanted.
     // A text still being gathered moves on to the next block whole.
+    // A text still being gathered goes on as a part when it is known not to
+    // be white space alone; else it moves on to the next block whole.
     bool hand_over()
     {
         EventBlock next;
-        if (text_at_ != kNoText) {
+        if (text_at_ != kNoText && !white_) {
+            end_text(kTextPart);
+            begin_text(next.bytes);
+        } else if (text_at_ != kNoText) {
             next.bytes.add(block_.bytes.data() + text_at_, block_.bytes.size() - text_at_);
             block_.bytes.resize_down(text_at_);
             text_at_ = 0;
@@ -315,11 +322,12 @@ public:
         block_.bytes.reserve(kBlockCapacity);
         return true;
     }
-    // Full, not counting a text still being gathered (so that a long text
-    // is not moved from block to block).
+    // Full, not counting white space still being gathered (so that it is not
+    // moved from block to block).
     bool block_full() const
     {
-        return (text_at_ != kNoText ? text_at_ : block_.bytes.size()) >= kBlockBytes;
+        const bool moves = text_at_ != kNoText && white_;
+        return (moves ? text_at_ : block_.bytes.size()) >= kBlockBytes;
     }
 
     void start(const xmlChar* name, const xmlChar* prefix, int attribute_count,
@@ -385,17 +393,14 @@ public:
         if (gave_up_)
             return;
         EventBytes& out = block_.bytes;
-        if (text_at_ == kNoText) {
-            text_at_ = out.size();
-            out.put(kText);
-            out.put(static_cast<int32_t>(depth_));
-            out.put(uint32_t{0});
-        }
+        if (text_at_ == kNoText)
+            begin_text(out);
         const auto count = static_cast<std::size_t>(length);
-        if (out.size() - text_at_ - kTextHeader + count > kMaxTextLength) {
+        if (text_length_ + count > kMaxTextLength) {
             gave_up_ = true;
             return;
         }
+        text_length_ += count;
         out.add(reinterpret_cast<const char*>(text), count);
         if (white_)
             white_ = all_blank(text, count);
@@ -419,16 +424,31 @@ private:
     {
         if (text_at_ == kNoText)
             return;
-        EventBytes& out = block_.bytes;
-        if (white_) {
-            out.resize_down(text_at_);
-        } else {
-            const std::size_t length = out.size() - text_at_ - kTextHeader;
-            out.put_at(text_at_ + 1 + sizeof(int32_t), static_cast<uint32_t>(length));
-            out.put('\0');
-        }
+        if (white_)
+            block_.bytes.resize_down(text_at_);
+        else
+            end_text(kText);
         text_at_ = kNoText;
+        text_length_ = 0;
         white_ = true;
+    }
+
+    // A text's header in `out`, its length filled in by end_text.
+    void begin_text(EventBytes& out)
+    {
+        text_at_ = out.size();
+        out.put(kText);
+        out.put(static_cast<int32_t>(depth_));
+        out.put(uint32_t{0});
+    }
+    void end_text(EventKind kind)
+    {
+        EventBytes& out = block_.bytes;
+        const std::size_t length = out.size() - text_at_ - kTextHeader;
+        out.put_at(text_at_, kind);
+        out.put_at(text_at_ + 1 + sizeof(int32_t), static_cast<uint32_t>(length));
+        out.put('\0');
+        text_at_ = kNoText;
     }
 
     EventQueue& queue_;
@@ -439,6 +459,7 @@ private:
     bool empty_end_follows_ = false;  // the end of an element written <a/> comes next
     bool gave_up_ = false;
     std::size_t text_at_ = kNoText;   // where the text being gathered begins
+    std::size_t text_length_ = 0;     // its bytes so far, in every part
     bool white_ = true;               // it is white space alone so far
 };
 
@@ -635,6 +656,11 @@ bool convert_events(EventQueue& queue, ProductEvents& events, ReadProgress* prog
                 const int32_t depth = take<int32_t>(at);
                 const uint32_t length = take<uint32_t>(at);
                 events.text(reinterpret_cast<const xmlChar*>(at), depth);
+                at += length + 1;
+            } else if (kind == kTextPart) {
+                const int32_t depth = take<int32_t>(at);
+                const uint32_t length = take<uint32_t>(at);
+                events.text_part(reinterpret_cast<const xmlChar*>(at), length, depth);
                 at += length + 1;
             } else {
                 events.element_end(take<int32_t>(at));

@@ -224,6 +224,18 @@ TEST_F(EventSourceTest, LargeProductsAndLongTextsGiveTheSameResult)
                             << "--- push\n" << c.push.substr(0, 2000);
         EXPECT_TRUE(c.pushed) << m.type;
     }
+    // Long documents whose text is written as it stands (no encoding named),
+    // one of them cut by a comment into two texts.
+    std::string xml = e2e::read_file(dir_ + "/" + kStem + "prp.xml");
+    for (std::size_t at = 0; (at = xml.find("encoding=\"Base64\"", at)) != std::string::npos;)
+        xml.replace(at, 17, "encoding=\"none\"");
+    const std::size_t document = xml.find("<PDF_File");
+    ASSERT_NE(std::string::npos, document);
+    xml.insert(document + 300000, "<!-- between -->");
+    e2e::write_file(dir_ + "/unencoded.xml", xml);
+    const Compared c = compare_sources(dir_ + "/unencoded.xml");
+    EXPECT_TRUE(c.same) << c.reader.substr(0, 2000) << "--- push\n" << c.push.substr(0, 2000);
+    EXPECT_TRUE(c.pushed);
 }
 
 // XML that no one here wrote: every XML file of libxml2's source.
