@@ -28,6 +28,9 @@ FUZZ_XML_LIBS    = $(shell pkg-config --libs libxml-2.0 2>/dev/null || xml2-conf
                    -lz -llzma -lbz2 -lzstd -pthread
 FUZZ_SANITIZE   := address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer
 FUZZ_CXXFLAGS   ?= -std=c++17 -g -O1 -Wall -Wextra -Werror -ffp-contract=off
+# The push parser is fed small pieces and hands over small blocks, so that
+# the small inputs of fuzzing cross both as large files do.
+FUZZ_DEFINES    := -DL2_SMALL_PUSH_PIECES
 FUZZ_CORE_SRCS  := $(filter-out src/main.cpp,$(wildcard src/*.cpp))
 FUZZ_CORE_OBJS  := $(patsubst src/%.cpp,$(FUZZ_BUILD)/%.o,$(FUZZ_CORE_SRCS))
 FUZZ_HEADERS    := $(wildcard src/*.h) fuzz/fuzz_driver.h tests/e2e/source_comparison.h
@@ -52,14 +55,14 @@ fuzz-build: fuzz-deps $(FUZZ_BINARIES)
 
 $(FUZZ_BUILD)/%.o: src/%.cpp $(FUZZ_HEADERS) | fuzz-deps
 	@mkdir -p $(FUZZ_BUILD)
-	$(FUZZ_CXX) $(FUZZ_CXXFLAGS) -fsanitize=fuzzer-no-link,$(FUZZ_SANITIZE) \
+	$(FUZZ_CXX) $(FUZZ_CXXFLAGS) $(FUZZ_DEFINES) -fsanitize=fuzzer-no-link,$(FUZZ_SANITIZE) \
 	    $(FUZZ_XML_CFLAGS) -Isrc -c $< -o $@
 
 # The driver: the harnesses call its run(); its weak main gives way to
 # libFuzzer's.
 $(FUZZ_BUILD)/main.o: src/main.cpp $(FUZZ_HEADERS) | fuzz-deps
 	@mkdir -p $(FUZZ_BUILD)
-	$(FUZZ_CXX) $(FUZZ_CXXFLAGS) -fsanitize=fuzzer-no-link,$(FUZZ_SANITIZE) \
+	$(FUZZ_CXX) $(FUZZ_CXXFLAGS) $(FUZZ_DEFINES) -fsanitize=fuzzer-no-link,$(FUZZ_SANITIZE) \
 	    $(FUZZ_XML_CFLAGS) -Isrc -DL2_VERSION='"fuzz"' -c $< -o $@
 
 $(FUZZ_BUILD)/fuzz_%: fuzz/fuzz_%.cpp $(FUZZ_CORE_OBJS) $(FUZZ_BUILD)/main.o $(FUZZ_HEADERS)

@@ -32,8 +32,16 @@ constexpr std::size_t kMaxTextLength = 10000000;
 // not apply, so the push parser gives up well before.
 constexpr int kMostDepth = 200;
 
-// Bytes handed to the parser at a time.
+// Bytes handed to the parser at a time, and about how many bytes of events
+// make a block.  The fuzzing build makes both small, so that every input it
+// makes up is cut at many places and its texts cross blocks.
+#ifdef L2_SMALL_PUSH_PIECES
+constexpr int kChunk = 37;
+constexpr std::size_t kBlockBytes = 97;
+#else
 constexpr int kChunk = 1 << 16;
+constexpr std::size_t kBlockBytes = std::size_t{1} << 16;
+#endif
 
 // The white space of XML.
 inline bool is_blank(xmlChar c)
@@ -76,9 +84,7 @@ using ParserContext = std::unique_ptr<xmlParserCtxt, ParserContextFree>;
 // last 'T'.
 enum EventKind : char { kStart = 'S', kText = 'T', kTextPart = 'P', kEnd = 'E' };
 
-// About this many bytes of events make a block; at most kBlocksAhead
-// blocks wait for the conversion.
-constexpr std::size_t kBlockBytes = std::size_t{1} << 16;
+// At most kBlocksAhead blocks wait for the conversion.
 constexpr std::size_t kBlocksAhead = 4;
 // Room for a full block and the events of the chunk that filled it, mostly.
 constexpr std::size_t kBlockCapacity = kBlockBytes + (std::size_t{1} << 14);
