@@ -163,6 +163,30 @@ TEST_F(MemoryBoundsTest, CompressedBlanksStopAtTheCapToo)
     }
 }
 
+// Documents of several MB: the push parser hands their text on in parts
+// and the decoder writes them as they come, so none is held whole (the
+// reader holds each text node whole, libxml2's way).
+TEST_F(MemoryBoundsTest, LongDocumentsAreNotHeldWhole)
+{
+    const std::string product = "L2SAMPLESST_PSO_2_20091101T000000_20091101T235959_PRP1.xml";
+    const e2e::RunResult made = e2e::run_command(
+        "/usr/bin/env",
+        {"python3", L2_SOURCE_DIR "/tools/l2gen.py", "prp", "--size-mb", "12", "--docs", "2",
+         "--out", product},
+        dir_, 120.0);
+    ASSERT_EQ(0, made.status) << made.err;
+    const std::string pdf = "L2SAMPLESST_PRP_2_20091101T000000_20091101T235959_PRP1.pdf";
+    const MeasuredRun reader = run_measured({"-i", product}, dir_, "reader");
+    ASSERT_EQ(0, reader.status) << e2e::read_file(dir_ + "/err.txt");
+    const std::string documents = e2e::read_file(dir_ + "/" + pdf);
+    const MeasuredRun fast = run_measured({"-i", product}, dir_, "fast");
+    ASSERT_EQ(0, fast.status) << e2e::read_file(dir_ + "/err.txt");
+    EXPECT_TRUE(documents == e2e::read_file(dir_ + "/" + pdf)) << "the documents' bytes";
+    if (kScale == 1) {
+        EXPECT_LT(fast.peak_kb, 16 * 1024) << "peak resident memory of the push parser";
+    }
+}
+
 TEST_F(MemoryBoundsTest, CapIsAWholeNumberOfMiB)
 {
     e2e::write_file(dir_ + "/" + kInput, kOpen + kClose);
