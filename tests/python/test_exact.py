@@ -92,6 +92,12 @@ def test_values_are_the_computed_ones_not_the_printed_ones(samples):
     printed = np.array([float("%.6f" % x) for x in orbit["X"]])
     assert np.all(np.abs(orbit["X"] - printed) <= 5e-7)
     assert np.any(orbit["X"] != printed)
+
+
+def test_a_table_goes_to_pandas_with_the_same_values(samples):
+    """pandas is optional: without it this is skipped, nothing else needs it."""
+    pytest.importorskip("pandas")
+    orbit = l2xml2ascii.read(samples["pki"][""])["SST_PKI_2"]
     frame = orbit.to_pandas()
     assert list(frame.columns) == [c.name for c in orbit.schema]
     assert np.array_equal(frame["X"].to_numpy(), orbit["X"])
