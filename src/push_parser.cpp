@@ -108,22 +108,20 @@ public:
     std::size_t size() const { return size_; }
     void resize_down(std::size_t size) { size_ = size; }
 
-    // Room for `count` more bytes at the end.
+    // Room for `count` more bytes at the end, written through the cursor it
+    // returns and then kept by commit().  An event reserves its whole size
+    // at once: the callbacks run for every element and text of a file.
     char* room(std::size_t count)
     {
         if (capacity_ - size_ < count)
             grow(count);
         return data_.get() + size_;
     }
+    void commit(std::size_t count) { size_ += count; }
     void add(const char* bytes, std::size_t count)
     {
         std::memcpy(room(count), bytes, count);
         size_ += count;
-    }
-    template <typename T>
-    void put(const T& value)
-    {
-        add(reinterpret_cast<const char*>(&value), sizeof value);
     }
     // Room for `capacity` bytes in all, at least.
     void reserve(std::size_t capacity)
@@ -166,6 +164,14 @@ struct EventBlock {
     EventBytes bytes;
     uint64_t file_bytes_read = 0;  // of the file, when the block was full
 };
+
+// Writes `value` at `at` and moves past it.
+template <typename T>
+char* write(char* at, const T& value)
+{
+    std::memcpy(at, &value, sizeof value);
+    return at + sizeof value;
+}
 
 template <typename T>
 T take(const char*& at)
@@ -352,26 +358,34 @@ public:
         // "/>" makes the element empty, and its end follows at once.
         const xmlChar* rest = ctxt_->input != nullptr ? ctxt_->input->cur : nullptr;
         const bool empty = rest != nullptr && rest[0] == '/' && rest[1] == '>';
-        EventBytes& out = block_.bytes;
-        out.put(kStart);
-        out.put(name);
-        out.put(static_cast<char>(xmlDictOwns(ctxt_->dict, name) == 1));
-        out.put(static_cast<int32_t>(depth_));
-        out.put(static_cast<char>(empty));
         uint32_t unprefixed = 0;
-        for (int i = 0; i < attribute_count; ++i)
-            unprefixed += attributes[5 * i + 1] == nullptr ? 1 : 0;
-        out.put(unprefixed);
+        std::size_t size = kStartHeader;
+        for (int i = 0; i < attribute_count; ++i) {
+            const xmlChar** a = attributes + 5 * i;
+            if (a[1] != nullptr)
+                continue;
+            ++unprefixed;
+            size += sizeof(const char*) + sizeof(uint32_t) + static_cast<std::size_t>(a[4] - a[3]) + 1;
+        }
+        char* at = block_.bytes.room(size);
+        at = write(at, kStart);
+        at = write(at, name);
+        at = write(at, static_cast<char>(in_dictionary(name)));
+        at = write(at, static_cast<int32_t>(depth_));
+        at = write(at, static_cast<char>(empty));
+        at = write(at, unprefixed);
         for (int i = 0; i < attribute_count; ++i) {
             const xmlChar** a = attributes + 5 * i;
             if (a[1] != nullptr)
                 continue;
             const auto length = static_cast<uint32_t>(a[4] - a[3]);
-            out.put(reinterpret_cast<const char*>(a[0]));
-            out.put(length);
-            out.add(reinterpret_cast<const char*>(a[3]), length);
-            out.put('\0');
+            at = write(at, reinterpret_cast<const char*>(a[0]));
+            at = write(at, length);
+            std::memcpy(at, a[3], length);
+            at += length;
+            *at++ = '\0';
         }
+        block_.bytes.commit(size);
         if (empty)
             empty_end_follows_ = true;
         else
@@ -388,8 +402,10 @@ public:
             return;
         }
         --depth_;
-        block_.bytes.put(kEnd);
-        block_.bytes.put(static_cast<int32_t>(depth_));
+        char* at = block_.bytes.room(kEndSize);
+        at = write(at, kEnd);
+        write(at, static_cast<int32_t>(depth_));
+        block_.bytes.commit(kEndSize);
     }
 
     // The text goes straight into the block, behind a header whose length
@@ -398,16 +414,22 @@ public:
     {
         if (gave_up_)
             return;
-        EventBytes& out = block_.bytes;
-        if (text_at_ == kNoText)
-            begin_text(out);
         const auto count = static_cast<std::size_t>(length);
         if (text_length_ + count > kMaxTextLength) {
             gave_up_ = true;
             return;
         }
+        EventBytes& out = block_.bytes;
+        const bool first = text_at_ == kNoText;
+        char* at = out.room(count + (first ? kTextHeader : 0));
+        if (first) {
+            text_at_ = out.size();
+            at = write_text_header(at);
+            out.commit(kTextHeader);
+        }
+        std::memcpy(at, text, count);
+        out.commit(count);
         text_length_ += count;
-        out.add(reinterpret_cast<const char*>(text), count);
         if (white_)
             white_ = all_blank(text, count);
     }
@@ -423,6 +445,28 @@ private:
     static constexpr std::size_t kNoText = ~std::size_t{0};
     // Kind, depth, length.
     static constexpr std::size_t kTextHeader = 1 + sizeof(int32_t) + sizeof(uint32_t);
+    // Kind, name, whether the name is the dictionary's, depth, empty,
+    // attribute count; then the attributes.
+    static constexpr std::size_t kStartHeader =
+        1 + sizeof(const xmlChar*) + 1 + sizeof(int32_t) + 1 + sizeof(uint32_t);
+    // Kind, depth.
+    static constexpr std::size_t kEndSize = 1 + sizeof(int32_t);
+    // Slots of the names known to be the dictionary's.
+    static constexpr std::size_t kKnownNames = 64;
+
+    // Whether the parser's dictionary holds `name`.  Its strings stay where
+    // they are while the parser lives, so a name once found there is
+    // remembered by its address.
+    bool in_dictionary(const xmlChar* name)
+    {
+        const xmlChar*& slot = known_names_[(reinterpret_cast<uintptr_t>(name) >> 3) % kKnownNames];
+        if (slot == name)
+            return true;
+        if (xmlDictOwns(ctxt_->dict, name) != 1)
+            return false;
+        slot = name;
+        return true;
+    }
 
     // White space alone is passed over by the conversion, whichever the
     // source: it is not handed on.
@@ -439,13 +483,18 @@ private:
         white_ = true;
     }
 
-    // A text's header in `out`, its length filled in by end_text.
+    // A text's header at `at`, its length filled in by end_text.
+    char* write_text_header(char* at) const
+    {
+        at = write(at, kText);
+        at = write(at, static_cast<int32_t>(depth_));
+        return write(at, uint32_t{0});
+    }
     void begin_text(EventBytes& out)
     {
         text_at_ = out.size();
-        out.put(kText);
-        out.put(static_cast<int32_t>(depth_));
-        out.put(uint32_t{0});
+        write_text_header(out.room(kTextHeader));
+        out.commit(kTextHeader);
     }
     void end_text(EventKind kind)
     {
@@ -453,7 +502,8 @@ private:
         const std::size_t length = out.size() - text_at_ - kTextHeader;
         out.put_at(text_at_, kind);
         out.put_at(text_at_ + 1 + sizeof(int32_t), static_cast<uint32_t>(length));
-        out.put('\0');
+        *out.room(1) = '\0';
+        out.commit(1);
         text_at_ = kNoText;
     }
 
@@ -467,6 +517,7 @@ private:
     std::size_t text_at_ = kNoText;   // where the text being gathered begins
     std::size_t text_length_ = 0;     // its bytes so far, in every part
     bool white_ = true;               // it is white space alone so far
+    const xmlChar* known_names_[kKnownNames] = {};
 };
 
 PushState& state_of(void* ctx)
