@@ -79,10 +79,15 @@ struct ParserContextFree {
 using ParserContext = std::unique_ptr<xmlParserCtxt, ParserContextFree>;
 
 // Events pass from the parser's thread to the conversion's in blocks of
-// bytes: a kind, then its fields.
+// bytes: a kind, then its fields.  The blocks cross from one core to the
+// other, which costs by the byte, so an event holds no more than it must:
+// the depth of each is known on the conversion's side by counting the
+// elements open, and the flags of a start share one byte.
 // A text part ('P') is a text's beginning, its end following as 'P's and a
 // last 'T'.
 enum EventKind : char { kStart = 'S', kText = 'T', kTextPart = 'P', kEnd = 'E' };
+// The flags of a start event.
+enum StartFlag : char { kNameInDictionary = 1, kEmptyElement = 2, kHasAttributes = 4 };
 
 // At most kBlocksAhead blocks wait for the conversion.
 constexpr std::size_t kBlocksAhead = 4;
@@ -367,13 +372,17 @@ public:
             ++unprefixed;
             size += sizeof(const char*) + sizeof(uint32_t) + static_cast<std::size_t>(a[4] - a[3]) + 1;
         }
+        if (unprefixed != 0)
+            size += sizeof(uint32_t);
+        const char flags = static_cast<char>((in_dictionary(name) ? kNameInDictionary : 0) |
+                                             (empty ? kEmptyElement : 0) |
+                                             (unprefixed != 0 ? kHasAttributes : 0));
         char* at = block_.bytes.room(size);
         at = write(at, kStart);
         at = write(at, name);
-        at = write(at, static_cast<char>(in_dictionary(name)));
-        at = write(at, static_cast<int32_t>(depth_));
-        at = write(at, static_cast<char>(empty));
-        at = write(at, unprefixed);
+        at = write(at, flags);
+        if (unprefixed != 0)
+            at = write(at, unprefixed);
         for (int i = 0; i < attribute_count; ++i) {
             const xmlChar** a = attributes + 5 * i;
             if (a[1] != nullptr)
@@ -402,10 +411,8 @@ public:
             return;
         }
         --depth_;
-        char* at = block_.bytes.room(kEndSize);
-        at = write(at, kEnd);
-        write(at, static_cast<int32_t>(depth_));
-        block_.bytes.commit(kEndSize);
+        *block_.bytes.room(1) = kEnd;
+        block_.bytes.commit(1);
     }
 
     // The text goes straight into the block, behind a header whose length
@@ -443,14 +450,10 @@ public:
 
 private:
     static constexpr std::size_t kNoText = ~std::size_t{0};
-    // Kind, depth, length.
-    static constexpr std::size_t kTextHeader = 1 + sizeof(int32_t) + sizeof(uint32_t);
-    // Kind, name, whether the name is the dictionary's, depth, empty,
-    // attribute count; then the attributes.
-    static constexpr std::size_t kStartHeader =
-        1 + sizeof(const xmlChar*) + 1 + sizeof(int32_t) + 1 + sizeof(uint32_t);
-    // Kind, depth.
-    static constexpr std::size_t kEndSize = 1 + sizeof(int32_t);
+    // Kind, length.
+    static constexpr std::size_t kTextHeader = 1 + sizeof(uint32_t);
+    // Kind, name, flags; then, with attributes, their count and them.
+    static constexpr std::size_t kStartHeader = 1 + sizeof(const xmlChar*) + 1;
     // Slots of the names known to be the dictionary's.
     static constexpr std::size_t kKnownNames = 64;
 
@@ -484,10 +487,9 @@ private:
     }
 
     // A text's header at `at`, its length filled in by end_text.
-    char* write_text_header(char* at) const
+    static char* write_text_header(char* at)
     {
         at = write(at, kText);
-        at = write(at, static_cast<int32_t>(depth_));
         return write(at, uint32_t{0});
     }
     void begin_text(EventBytes& out)
@@ -501,7 +503,7 @@ private:
         EventBytes& out = block_.bytes;
         const std::size_t length = out.size() - text_at_ - kTextHeader;
         out.put_at(text_at_, kind);
-        out.put_at(text_at_ + 1 + sizeof(int32_t), static_cast<uint32_t>(length));
+        out.put_at(text_at_ + 1, static_cast<uint32_t>(length));
         *out.room(1) = '\0';
         out.commit(1);
         text_at_ = kNoText;
@@ -687,6 +689,7 @@ bool convert_events(EventQueue& queue, ProductEvents& events, ReadProgress* prog
 {
     EventBlock block;
     KnownOrigin origin;
+    int depth = 0;  // elements open, as the parser's side counts them
     while (queue.take_block(block)) {
         if (progress != nullptr)
             progress->update(block.file_bytes_read);
@@ -700,27 +703,27 @@ bool convert_events(EventQueue& queue, ProductEvents& events, ReadProgress* prog
             const char kind = *at++;
             if (kind == kStart) {
                 const xmlChar* name = take<const xmlChar*>(at);
-                origin.in_dictionary_ = take<char>(at) != 0;
-                const int32_t depth = take<int32_t>(at);
-                const bool empty = take<char>(at) != 0;
-                const uint32_t count = take<uint32_t>(at);
+                const char flags = take<char>(at);
+                origin.in_dictionary_ = (flags & kNameInDictionary) != 0;
+                const bool empty = (flags & kEmptyElement) != 0;
+                const uint32_t count = (flags & kHasAttributes) != 0 ? take<uint32_t>(at) : 0;
                 QueuedAttributes attributes(at, count);
                 events.element_start(name, origin, depth, empty, attributes);
                 if (attributes.has_reference())
                     return false;
                 at = attributes.end();
+                if (!empty)
+                    ++depth;
             } else if (kind == kText) {
-                const int32_t depth = take<int32_t>(at);
                 const uint32_t length = take<uint32_t>(at);
                 events.text(reinterpret_cast<const xmlChar*>(at), depth);
                 at += length + 1;
             } else if (kind == kTextPart) {
-                const int32_t depth = take<int32_t>(at);
                 const uint32_t length = take<uint32_t>(at);
                 events.text_part(reinterpret_cast<const xmlChar*>(at), length, depth);
                 at += length + 1;
             } else {
-                events.element_end(take<int32_t>(at));
+                events.element_end(--depth);
             }
         }
     }
