@@ -46,31 +46,31 @@ union Value {
 };
 
 // A printf conversion of one column: "%<width>.<precision><conversion>".
-struct FormatSpec {
+struct PrintfConversion {
     char conversion;  // 'e', 'f' or 'd'
     int width;        // 0: none
     int precision;    // -1: none
 };
 
 // The conversion spelled by a printf format such as "%15.8e" or "%20.9Lf".
-constexpr FormatSpec parse_format(const char* format)
+constexpr PrintfConversion parse_format(const char* format)
 {
-    FormatSpec spec{0, 0, -1};
+    PrintfConversion parts{0, 0, -1};
     const char* c = format;
     if (*c == '%')
         ++c;
     while (*c >= '0' && *c <= '9')
-        spec.width = spec.width * 10 + (*c++ - '0');
+        parts.width = parts.width * 10 + (*c++ - '0');
     if (*c == '.') {
         ++c;
-        spec.precision = 0;
+        parts.precision = 0;
         while (*c >= '0' && *c <= '9')
-            spec.precision = spec.precision * 10 + (*c++ - '0');
+            parts.precision = parts.precision * 10 + (*c++ - '0');
     }
     if (*c == 'L')
         ++c;
-    spec.conversion = *c;
-    return spec;
+    parts.conversion = *c;
+    return parts;
 }
 
 struct Column {
@@ -80,7 +80,7 @@ struct Column {
     const char* format;     // the column's printf format in the table
     int blanks_before;      // blanks that stand before it in a table line
     bool unit_in_heading;   // --column-names shows "name[unit]"
-    FormatSpec spec;        // parse_format(format)
+    PrintfConversion conversion;  // parse_format(format)
 };
 
 constexpr Column column(const char* name, const char* unit, ValueType type, const char* format,

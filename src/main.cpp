@@ -125,7 +125,7 @@ public:
     void put(const Column& c, const Value& v)
     {
         blanks(c.blanks_before);
-        const FormatSpec& s = c.spec;
+        const PrintfConversion& s = c.conversion;
         switch (s.conversion) {
         case 'e':
             room(format_e_max_length(s.width, s.precision));
